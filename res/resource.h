@@ -1,0 +1,27 @@
+// Identifiers shared by the resource script and the code.
+#pragma once
+
+#define IDM_ABOUT 100
+#define IDM_EXIT 40001
+#define IDM_SETTINGS 40002
+#define IDM_SAVE_IMAGE 40003
+#define IDM_RECORD_START 40004
+#define IDM_RECORD_STOP 40005
+#define IDM_HELP 40006
+
+#define IDC_ABOUT_TITLE 1038
+#define IDC_ABOUT_VERSION 1032
+#define IDC_ABOUT_COPYRIGHT 1033
+#define IDC_ABOUT_CONTACT1 1034
+#define IDC_ABOUT_CONTACT2 1035
+#define IDC_ABOUT_CONTACT3 1036
+#define IDC_ABOUT_FRAME 1037
+
+#define IDC_URL 1011
+#define IDC_WAIT_TIME 1012
+#define IDC_CHECK_FLG 1013
+#define IDC_TIMER_SEC 1014
+#define IDC_ERROR_RATE 1015
+#define IDC_CAPTURE_TIME 1016
+#define IDC_FRAME 1019
+#define IDC_PER_SEC 1020

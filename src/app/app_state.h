@@ -1,0 +1,89 @@
+// The one process-wide record that every subsystem shares.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace torvanel {
+
+constexpr int kTextSize = 256;
+constexpr int kSurfaceWidth = 1024;
+constexpr int kSurfaceHeight = 768;
+
+// A memory DC with a 1024 x 768 screen-compatible bitmap selected for its whole life.
+struct Surface {
+    HDC dc;
+    HBITMAP bitmap;
+};
+
+// The eight persisted values, named as their registry values. The numbers are
+// atomics because the fetch and recorder threads read them while the settings
+// dialog replaces them; each is replaced as one whole word.
+struct Settings {
+    std::atomic<int32_t> CaptureTime;  // recorder thread reads before each pause
+    std::atomic<int32_t> Frame;        // recorder thread reads once at start
+    std::atomic<int32_t> PerSec;       // recorder thread reads once at start
+    char url[kTextSize];               // UI thread writes under urlLock; fetch thread copies under it
+    std::atomic<int32_t> WaitTime;     // fetch thread reads before each pause
+    std::atomic<int32_t> TimerSec;     // UI thread only
+    std::atomic<int32_t> CheckFlg;     // UI thread only
+    std::atomic<int32_t> ErrorRate;    // UI thread only
+};
+
+struct AppState {
+    // Written once by the UI thread before any other thread starts.
+    HINSTANCE instance;
+    HWND mainWindow;
+    ULONG_PTR gdiplusToken;
+
+    // Flags: one writer side, polled by the other; atomics so a poll never tears
+    // and a store is seen promptly.
+    std::atomic<int32_t> quitRequested;  // UI sets 1; fetch loop and recorders poll
+    std::atomic<int32_t> windowSized;    // fetch sets 1 after a fit; UI clears
+    std::atomic<int32_t> recording;      // recorder sets 1; UI clears
+    std::atomic<int32_t> detectorTicks;  // UI thread only
+
+    Settings settings;
+
+    char workDir[kTextSize];       // UI thread, once at creation; read-only afterwards
+    char scratchText[kTextSize];   // UI thread only
+    char workFilePath[kTextSize];  // fetch thread only
+
+    // The surfaces, the picture size and every GDI+ call are guarded by
+    // surfaceLock, taken exclusively (a memory DC serves one thread at a time):
+    // the fetch thread decodes, draws and stores the size under it, and every
+    // reader copies under it, so no reader sees a half-drawn picture, a
+    // mismatched size or the 0 x 0 of a decode under way. surfacesLive turns
+    // false under the lock before the surfaces and GDI+ go away, so a worker
+    // that outlives the window touches neither.
+    Surface displaySurface;
+    Surface currentSurface;   // UI thread only
+    Surface previousSurface;  // UI thread only
+    int32_t imageWidth;
+    int32_t imageHeight;
+    bool surfacesLive;
+    SRWLOCK surfaceLock;
+
+    SRWLOCK urlLock;
+
+    // Manual-reset event set when the tool quits: ends every worker's pause at once.
+    HANDLE quitEvent;
+};
+
+extern AppState app;
+
+// Stores the window, clears the flags, captures the working directory, and sets
+// the locale and the time-zone rule.
+void InitAppState(HWND window);
+
+// A copy of the camera URL taken under its guard, so a download never sees a
+// half-written text.
+void CopyUrl(char (&out)[kTextSize]);
+
+// Sleeps for the given milliseconds (negative counts as 0) or until the tool
+// quits; returns false when it ended because of the quit.
+bool PauseUnlessQuit(int32_t milliseconds);
+
+}  // namespace torvanel

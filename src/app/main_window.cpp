@@ -1,0 +1,141 @@
+#include "app/main_window.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/gdiplus_session.h"
+#include "app/stamped_path.h"
+#include "app/timer_period.h"
+#include "app/workers.h"
+#include "acquire/fetch_loop.h"
+#include "base/scoped_win.h"
+#include "detect/change_detector.h"
+#include "imaging/still_codec.h"
+#include "imaging/surfaces.h"
+#include "record/movie_recorder.h"
+#include "res/resource.h"
+#include "settings/settings_dialog.h"
+#include "settings/settings_store.h"
+
+namespace torvanel {
+
+namespace {
+
+LRESULT OnCreate(HWND window) {
+    InitAppState(window);
+    StartGdiplus();
+    CreateSurfaces();
+    LoadSettings();
+    PostMessageA(app.mainWindow, WM_BEGIN_CAPTURE, 0, 0);
+    return 0;
+}
+
+LRESULT OnBeginCapture() {
+    // Delivered once; a quit that came first starts nothing.
+    if (app.quitRequested.load() != 0) {
+        return 0;
+    }
+    StartWorker(WorkerKind::Fetch, FetchThread);
+    SetTimer(app.mainWindow, kDetectorTimerId, DetectorTimerPeriod(app.settings.TimerSec), nullptr);
+    return 0;
+}
+
+LRESULT OnContextMenu(LPARAM lParam) {
+    POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ScopedMenu menu(LoadMenuA(app.instance, "POPUP"));
+    if (!menu) {
+        return 0;
+    }
+    HMENU popup = GetSubMenu(menu.Get(), 0);
+    ClientToScreen(app.mainWindow, &at);
+    TrackPopupMenuEx(popup, TPM_RIGHTBUTTON, at.x, at.y, app.mainWindow, nullptr);
+    return 0;
+}
+
+// Closing and quitting: wake and wait for the workers (bounded) while the
+// window is still whole, then destroy it.
+LRESULT Quit() {
+    app.quitRequested = 1;
+    app.recording = 0;
+    KillTimer(app.mainWindow, kDetectorTimerId);
+    StopWorkers();
+    DestroyWindow(app.mainWindow);
+    return 0;
+}
+
+LRESULT OnDestroy() {
+    KillTimer(app.mainWindow, kDetectorTimerId);
+    DestroySurfaces();
+    StopGdiplus();
+    PostQuitMessage(0);
+    return 0;
+}
+
+void OnSaveImage() {
+    char path[kTextSize];
+    if (StampedPath(StampKind::Save, path)) {
+        SaveSnapshotJpeg(path);
+    }
+}
+
+void OnHelp() {
+    std::strcpy(app.scratchText, "torvanel.htm");
+    ShellExecuteA(app.mainWindow, "open", app.scratchText, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    switch (LOWORD(wParam)) {
+        case IDM_ABOUT:
+            DialogBoxParamA(app.instance, "ABOUTDLG", app.mainWindow, AboutDialogProc, 0);
+            return 0;
+        case IDM_EXIT:
+            return Quit();
+        case IDM_SETTINGS:
+            DialogBoxParamA(app.instance, "Config", app.mainWindow, SettingsDialogProc, 0);
+            return 0;
+        case IDM_SAVE_IMAGE:
+            OnSaveImage();
+            return 0;
+        case IDM_RECORD_START:
+            StartWorker(WorkerKind::Recorder, RecorderThread);
+            return 0;
+        case IDM_RECORD_STOP:
+            StopRecording();
+            return 0;
+        case IDM_HELP:
+            OnHelp();
+            return 0;
+        default:
+            return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return OnCreate(window);
+        case WM_DESTROY:
+            return OnDestroy();
+        case WM_PAINT:
+            return PaintMainWindow(window);
+        case WM_CLOSE:
+            return Quit();
+        case WM_COMMAND:
+            return OnCommand(window, wParam, lParam);
+        case WM_TIMER:
+            ChangeDetector();
+            return 0;
+        case WM_RBUTTONDOWN:
+            return OnContextMenu(lParam);
+        case WM_BEGIN_CAPTURE:
+            return OnBeginCapture();
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace torvanel

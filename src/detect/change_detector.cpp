@@ -1,0 +1,7 @@
+#include "detect/change_detector.h"
+
+namespace torvanel {
+
+void ChangeDetector() {}
+
+}  // namespace torvanel

@@ -1,0 +1,10 @@
+// The settings dialog: shows, edits and stores the eight settings.
+#pragma once
+
+#include <windows.h>
+
+namespace torvanel {
+
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace torvanel
