@@ -5,7 +5,9 @@ set -euo pipefail
 TORVANEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TORVANEL_CACHE=${TORVANEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/torvanel}
 TORVANEL_TEMPLATE_PREFIX=$TORVANEL_CACHE/wine-template
-export TORVANEL_ROOT TORVANEL_CACHE TORVANEL_TEMPLATE_PREFIX
+# The build folder; build/ unless TORVANEL_BUILD_DIR names another.
+TORVANEL_BUILD_DIR=${TORVANEL_BUILD_DIR:-$TORVANEL_ROOT/build}
+export TORVANEL_ROOT TORVANEL_CACHE TORVANEL_TEMPLATE_PREFIX TORVANEL_BUILD_DIR
 
 # Quiet Wine, but still show a missing DLL; no sound devices here.
 export WINEDEBUG=${WINEDEBUG:--all,err+module}
@@ -38,8 +40,13 @@ install_missing() {
 }
 
 build_tool() {
-    cmake --preset mingw >/dev/null
-    cmake --build --preset mingw
+    if [ "$TORVANEL_BUILD_DIR" = "$TORVANEL_ROOT/build" ]; then
+        (cd "$TORVANEL_ROOT" && cmake --preset mingw >/dev/null && cmake --build --preset mingw)
+    else
+        cmake -S "$TORVANEL_ROOT" -B "$TORVANEL_BUILD_DIR" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$TORVANEL_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+        cmake --build "$TORVANEL_BUILD_DIR" -j2
+    fi
 }
 
 # The template prefix is made once (about 15 s) and copied for each run (about 1.5 s).

@@ -38,5 +38,5 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 
-cd "$TORVANEL_ROOT/build"
+cd "$TORVANEL_BUILD_DIR"
 ctest --output-on-failure -j2 "$@"

@@ -1,0 +1,30 @@
+// A small helper for the end-to-end tests: reports what only Win32 can tell
+// about the tool's window (frame metrics, client rectangle on screen).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "metrics") == 0) {
+        std::printf("%d %d %d\n", GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
+                    GetSystemMetrics(SM_CYCAPTION));
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "client") == 0) {
+        HWND window = FindWindowA(argv[2], nullptr);
+        if (!window) {
+            return 2;
+        }
+        RECT rc;
+        POINT origin{0, 0};
+        GetClientRect(window, &rc);
+        ClientToScreen(window, &origin);
+        RECT outer;
+        GetWindowRect(window, &outer);
+        std::printf("%ld %ld %ld %ld %ld %ld %ld %ld\n", origin.x, origin.y, rc.right, rc.bottom,
+                    outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top);
+        return 0;
+    }
+    return 1;
+}

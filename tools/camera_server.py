@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""A small web camera on 127.0.0.1, for the demo and the tests.
+
+Routes (each answers a GET):
+  /live.jpg, /live640.jpg   a lively scene that changes at every request (320 x 240, 640 x 480)
+  /file/NAME                the file NAME from --files, as image/jpeg
+  /404                      status 404 with an HTML page
+  /bytes/N                  a body of exactly N bytes
+  /empty                    status 200 with an empty body
+  /cut/NAME                 announces NAME's full length, sends half of it, then closes
+  /stall                    reads the request and never answers (until the server stops)
+  /garbage                  status 200, image/jpeg, bytes that are no picture
+  /seq/A,B,C                answers each request as the next route of the list, in turn:
+                            file:NAME, cut:NAME, 404, empty, garbage, stall, live, live640,
+                            bytes:N (the counter is kept per list)
+
+Every request is appended to --log as one JSON line: its path and headers.
+The port is written to --port-file once the server listens. The server stops
+on SIGTERM or SIGINT, and by itself after --lifetime seconds.
+"""
+import argparse
+import http.server
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+STALL_LIMIT_S = 600  # even a stall ends, so no test can leave a thread behind
+
+
+def make_live_frames(directory, size, count):
+    """Frames of a moving test scene, made once with ffmpeg."""
+    os.makedirs(directory, exist_ok=True)
+    pattern = os.path.join(directory, "f%03d.jpg")
+    if not os.path.exists(os.path.join(directory, "f%03d.jpg" % count)):
+        subprocess.run(
+            ["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+             "testsrc2=size=%s:rate=8" % size, "-frames:v", str(count), "-q:v", "4",
+             "-start_number", "1", pattern],
+            check=True)
+    return [open(os.path.join(directory, "f%03d.jpg" % i), "rb").read()
+            for i in range(1, count + 1)]
+
+
+class Camera:
+    def __init__(self, files_dir, log_path, cache_dir):
+        self.files_dir = files_dir
+        self.log_path = log_path
+        self.lock = threading.Lock()
+        self.counters = {}
+        self.stop = threading.Event()
+        self.live = {}
+        self.cache_dir = cache_dir
+
+    def live_frames(self, size):
+        with self.lock:
+            if size not in self.live:
+                self.live[size] = make_live_frames(
+                    os.path.join(self.cache_dir, "live-" + size), size, 48)
+            return self.live[size]
+
+    def next_index(self, key, modulo):
+        with self.lock:
+            n = self.counters.get(key, 0)
+            self.counters[key] = n + 1
+            return n % modulo
+
+    def record(self, path, headers):
+        if not self.log_path:
+            return
+        line = json.dumps({"path": path, "time": time.time(),
+                           "headers": [[k, v] for k, v in headers.items()]})
+        with self.lock, open(self.log_path, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+
+def make_handler(camera):
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *args):  # quiet
+            pass
+
+        def do_GET(self):
+            camera.record(self.path, self.headers)
+            route = self.path.split("?", 1)[0]
+            try:
+                self.answer(route)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+
+        def send_body(self, status, body, content_type="image/jpeg"):
+            self.send_response(status)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Cache-Control", "no-store")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
+            self.wfile.flush()
+            self.close_connection = True
+
+        def read_file(self, name):
+            path = os.path.join(camera.files_dir or ".", os.path.basename(name))
+            with open(path, "rb") as f:
+                return f.read()
+
+        def answer(self, route):
+            if route.startswith("/seq/"):
+                items = route[len("/seq/"):].split(",")
+                item = items[camera.next_index(route, len(items))]
+                return self.answer_item(item)
+            if route == "/live.jpg":
+                return self.answer_item("live")
+            if route == "/live640.jpg":
+                return self.answer_item("live640")
+            if route.startswith("/file/"):
+                return self.answer_item("file:" + route[len("/file/"):])
+            if route.startswith("/cut/"):
+                return self.answer_item("cut:" + route[len("/cut/"):])
+            if route.startswith("/bytes/"):
+                return self.answer_item("bytes:" + route[len("/bytes/"):])
+            if route in ("/404", "/empty", "/garbage", "/stall"):
+                return self.answer_item(route[1:])
+            return self.answer_item("404")
+
+        def answer_item(self, item):
+            kind, _, arg = item.partition(":")
+            if kind == "live" or kind == "live640":
+                frames = camera.live_frames("320x240" if kind == "live" else "640x480")
+                self.send_body(200, frames[camera.next_index(kind, len(frames))])
+            elif kind == "file":
+                try:
+                    self.send_body(200, self.read_file(arg))
+                except OSError:
+                    self.answer_item("404")
+            elif kind == "cut":
+                body = self.read_file(arg)
+                self.send_response(200)
+                self.send_header("Content-Type", "image/jpeg")
+                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+                self.close_connection = True
+            elif kind == "bytes":
+                n = int(arg)
+                self.send_body(200, bytes((i * 7 + 3) & 0xFF for i in range(n)),
+                               "application/octet-stream")
+            elif kind == "empty":
+                self.send_body(200, b"")
+            elif kind == "garbage":
+                self.send_body(200, b"\x00garbage, not a picture\xff" * 40)
+            elif kind == "stall":
+                camera.stop.wait(STALL_LIMIT_S)
+                self.close_connection = True
+            else:
+                page = (b"<html><head><title>404 Not Found</title></head>"
+                        b"<body><h1>Not Found</h1></body></html>")
+                self.send_body(404, page, "text/html")
+
+    return Handler
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--port-file")
+    parser.add_argument("--files", help="folder served under /file/")
+    parser.add_argument("--log", help="append each request as a JSON line")
+    parser.add_argument("--cache", default=os.path.join(tempfile.gettempdir(), "torvanel-camera"))
+    parser.add_argument("--lifetime", type=float, default=3600.0)
+    args = parser.parse_args()
+
+    camera = Camera(args.files, args.log, args.cache)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(camera))
+    server.daemon_threads = True
+
+    def stop(*_):
+        camera.stop.set()
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    lifetime = threading.Timer(args.lifetime, stop)
+    lifetime.daemon = True
+    lifetime.start()
+
+    camera.live_frames("320x240")  # ready before the first request
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write(str(server.server_address[1]))
+        os.replace(tmp, args.port_file)
+    print("camera on http://127.0.0.1:%d/live.jpg" % server.server_address[1], flush=True)
+    server.serve_forever()
+    server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
