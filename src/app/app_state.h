@@ -25,11 +25,11 @@ struct Settings {
     std::atomic<int32_t> CaptureTime;  // recorder thread reads before each pause
     std::atomic<int32_t> Frame;        // recorder thread reads once at start
     std::atomic<int32_t> PerSec;       // recorder thread reads once at start
-    char url[kTextSize];               // UI thread writes under urlLock; fetch thread copies under it
-    std::atomic<int32_t> WaitTime;     // fetch thread reads before each pause
-    std::atomic<int32_t> TimerSec;     // UI thread only
-    std::atomic<int32_t> CheckFlg;     // UI thread only
-    std::atomic<int32_t> ErrorRate;    // UI thread only
+    char url[kTextSize];             // UI thread writes under urlLock; fetch thread copies under it
+    std::atomic<int32_t> WaitTime;   // fetch thread reads before each pause
+    std::atomic<int32_t> TimerSec;   // UI thread only
+    std::atomic<int32_t> CheckFlg;   // UI thread only
+    std::atomic<int32_t> ErrorRate;  // UI thread only
 };
 
 struct AppState {

@@ -41,8 +41,8 @@ bool FormatStampedPath(StampKind kind, const char* workDir, const StampTime& t, 
 StampTime StampFromLocalTime(const SYSTEMTIME& local, DWORD zoneId,
                              const TIME_ZONE_INFORMATION& zone) {
     SYSTEMTIME st = local;
-    bool daylight = zoneId == TIME_ZONE_ID_DAYLIGHT && zone.DaylightDate.wMonth != 0 &&
-                    zone.DaylightBias != 0;
+    bool daylight =
+        zoneId == TIME_ZONE_ID_DAYLIGHT && zone.DaylightDate.wMonth != 0 && zone.DaylightBias != 0;
     if (daylight) {
         FILETIME ft;
         if (SystemTimeToFileTime(&local, &ft)) {

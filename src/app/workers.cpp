@@ -38,9 +38,8 @@ void WaitServingSentMessages(std::vector<HANDLE> handles, DWORD timeoutMs) {
         if (now >= deadline) {
             return;
         }
-        DWORD count = static_cast<DWORD>(handles.size() < MAXIMUM_WAIT_OBJECTS
-                                             ? handles.size()
-                                             : MAXIMUM_WAIT_OBJECTS - 1);
+        DWORD count = static_cast<DWORD>(
+            handles.size() < MAXIMUM_WAIT_OBJECTS ? handles.size() : MAXIMUM_WAIT_OBJECTS - 1);
         DWORD rc = MsgWaitForMultipleObjects(count, handles.data(), FALSE,
                                              static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
         if (rc < WAIT_OBJECT_0 + count) {

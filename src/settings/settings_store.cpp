@@ -36,8 +36,8 @@ int32_t ReadDwordSetting(HKEY root, const char* subkey, const char* name, int32_
     DWORD type = 0;
     DWORD word = 0;
     DWORD size = sizeof word;
-    LONG rc = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&word),
-                               &size);
+    LONG rc =
+        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&word), &size);
     // Anything but a 4-byte REG_DWORD was not written by us: use the default.
     if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof word) {
         return fallback;
@@ -67,8 +67,8 @@ int ReadStringSetting(HKEY root, const char* subkey, const char* name, char* buf
     buffer[0] = '\0';
     DWORD type = 0;
     DWORD size = limit;
-    LONG rc = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                               &size);
+    LONG rc =
+        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (rc != ERROR_SUCCESS || type != REG_SZ || size > limit) {
         // Too long, of another type, or missing: an empty text, never a partial one.
         std::memset(buffer, 0, limit);

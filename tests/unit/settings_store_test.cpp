@@ -35,7 +35,8 @@ protected:
     }
     static bool KeyExists() {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) !=
+            ERROR_SUCCESS) {
             return false;
         }
         RegCloseKey(key);

@@ -19,9 +19,15 @@ TEST(StampedPath, FormatsEachKindAndYearField) {
     const PathCase cases[] = {
         {StampKind::Save, "C:\\cam", {2004, 2, 3, 9, 5, 7}, "C:\\cam\\jpg\\save040203090507.jpg"},
         {StampKind::Movie, "C:\\cam", {2004, 2, 3, 9, 5, 7}, "C:\\cam\\avi\\040203090507.avi"},
-        {StampKind::Check, "C:\\cam", {2038, 1, 19, 3, 14, 7}, "C:\\cam\\jpg\\check380119031407.jpg"},
+        {StampKind::Check,
+         "C:\\cam",
+         {2038, 1, 19, 3, 14, 7},
+         "C:\\cam\\jpg\\check380119031407.jpg"},
         // Before 2000 the year field turns negative, as the pattern says.
-        {StampKind::Save, "C:\\cam", {1999, 12, 31, 23, 59, 59}, "C:\\cam\\jpg\\save-11231235959.jpg"},
+        {StampKind::Save,
+         "C:\\cam",
+         {1999, 12, 31, 23, 59, 59},
+         "C:\\cam\\jpg\\save-11231235959.jpg"},
         // Past 2038 the name is still formed: the clock is read as a SYSTEMTIME.
         {StampKind::Movie, "D:\\x", {2100, 1, 1, 0, 0, 0}, "D:\\x\\avi\\1000101000000.avi"},
         // The root of a drive keeps its backslash, giving a doubled one.
