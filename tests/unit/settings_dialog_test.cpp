@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -119,46 +118,39 @@ TEST_F(SettingsDialog, UrlIsCutTo254BytesAndTheBufferStaysTerminated) {
     EXPECT_EQ('x', app.settings.url[kTextSize - 1]) << "the buffer's last byte is never written";
 }
 
-// A reader copying the URL the way the fetch thread does sees either the old
-// or the new text whole, however often OK replaces it.
-TEST_F(SettingsDialog, ConcurrentReadersNeverSeeAHalfWrittenUrl) {
-    const std::string a = "http://127.0.0.1:1/" + std::string(230, 'a');
-    const std::string b = "http://127.0.0.1:2/" + std::string(230, 'b');
-    SetField(IDC_URL, a);
-    PressOk();
+// The fetch thread copies the URL under urlLock (CopyUrl), so the dialog may
+// write the shared buffer only while it holds that lock exclusively. The URL
+// field is watched: at the moment it fills a buffer, a shared acquire must fail.
+struct UrlWriteSeen {
+    WNDPROC original = nullptr;
+    bool intoSharedBuffer = false;
+    bool lockedOut = true;
+} urlWrite;
 
-    struct Shared {
-        std::atomic<bool> stop{false};
-        std::atomic<int> torn{0};
-        std::atomic<int> copies{0};
-        const std::string* a;
-        const std::string* b;
-    } shared;
-    shared.a = &a;
-    shared.b = &b;
-    auto reader = [](void* p) -> DWORD {
-        auto* s = static_cast<Shared*>(p);
-        char copy[kTextSize];
-        for (int i = 0; i < 5000000 && !s->stop.load(); ++i) {
-            CopyUrl(copy);
-            if (*s->a != copy && *s->b != copy) {
-                ++s->torn;
-            }
-            ++s->copies;
+LRESULT CALLBACK WatchUrlField(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_GETTEXT && reinterpret_cast<char*>(lParam) == app.settings.url) {
+        urlWrite.intoSharedBuffer = true;
+        if (TryAcquireSRWLockShared(&app.urlLock)) {
+            urlWrite.lockedOut = false;
+            ReleaseSRWLockShared(&app.urlLock);
         }
-        return 0;
-    };
-    HANDLE thread = CreateThread(nullptr, 0, reader, &shared, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    for (int i = 0; i < 150; ++i) {
-        SetField(IDC_URL, i % 2 == 0 ? b : a);
-        PressOk();
     }
-    shared.stop = true;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
-    CloseHandle(thread);
-    EXPECT_GT(shared.copies.load(), 0);
-    EXPECT_EQ(0, shared.torn.load());
+    return CallWindowProcA(urlWrite.original, edit, message, wParam, lParam);
+}
+
+TEST_F(SettingsDialog, UrlIsWrittenOnlyUnderItsLock) {
+    HWND field = GetDlgItem(dialog_, IDC_URL);
+    urlWrite = UrlWriteSeen{};
+    urlWrite.original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchUrlField)));
+    SetField(IDC_URL, "http://127.0.0.1:8080/cam.jpg");
+    PressOk();
+    SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(urlWrite.original));
+    EXPECT_TRUE(urlWrite.intoSharedBuffer);
+    EXPECT_TRUE(urlWrite.lockedOut) << "a reader could copy the URL while it is being written";
+    char copy[kTextSize];
+    CopyUrl(copy);
+    EXPECT_STREQ("http://127.0.0.1:8080/cam.jpg", copy);
 }
 
 }  // namespace
