@@ -3,46 +3,57 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "detect/change_count.h"
 
 namespace torvanel {
 
-namespace {
-// Reads the top `rows` rows of a surface as 32-bit pixels. The header is
-// bottom-up because there the first scan line is unambiguously counted from the
-// bottom: lines 768 - rows .. 767 are the top rows, whichever way round they
-// land in the buffer; the count does not depend on the order.
-bool ReadTopRows(const Surface& surface, int32_t rows, std::vector<uint32_t>& bits) {
-    if (!surface.dc || !surface.bitmap) {
+// A block copy into a top-down DIB section of the surface's size, rather than
+// GetDIBits: the rows land in a fixed order with no scan-line numbering to get
+// wrong, and only the picture's own width is copied, not the surface's.
+bool SurfaceChangeCounter::Read(const Surface& from, int32_t width, int32_t height, Bits& to) {
+    if (!from.dc || !from.bitmap) {
         return false;
     }
-    bits.resize(static_cast<size_t>(kSurfaceWidth) * kSurfaceHeight);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = kSurfaceWidth;
-    info.bmiHeader.biHeight = kSurfaceHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    const int copied =
-        GetDIBits(surface.dc, surface.bitmap, static_cast<UINT>(kSurfaceHeight - rows),
-                  static_cast<UINT>(rows), bits.data(), &info, DIB_RGB_COLORS);
-    return copied == rows;
+    if (!to.pixels) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = kSurfaceWidth;
+        info.bmiHeader.biHeight = -kSurfaceHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* pixels = nullptr;
+        ScopedBitmap dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+        ScopedMemoryDc dc(CreateCompatibleDC(from.dc));
+        if (!dib || !dc || !pixels || !SelectObject(dc.Get(), dib.Get())) {
+            return false;
+        }
+        to.dib = std::move(dib);
+        to.dc = std::move(dc);
+        to.pixels = static_cast<const uint32_t*>(pixels);
+    }
+    const int32_t columns = std::min(width, kSurfaceWidth);
+    const int32_t rows = std::min(height, kSurfaceHeight);
+    if (!BitBlt(to.dc.Get(), 0, 0, columns, rows, from.dc, 0, 0, SRCCOPY)) {
+        return false;
+    }
+    // The copy may be batched; the bits are only valid once it has run.
+    GdiFlush();
+    return true;
 }
-}  // namespace
 
 int32_t SurfaceChangeCounter::Count(const Surface& current, const Surface& previous, int32_t width,
                                     int32_t height) {
     if (width <= 0 || height <= 0) {
         return 0;
     }
-    const int32_t rows = std::min(height, kSurfaceHeight);
-    if (!ReadTopRows(current, rows, currentBits_) || !ReadTopRows(previous, rows, previousBits_)) {
+    if (!Read(current, width, height, current_) || !Read(previous, width, height, previous_)) {
         return -1;
     }
-    return CountChangedPixels(currentBits_.data(), previousBits_.data(), kSurfaceWidth, rows, width,
-                              height);
+    return CountChangedPixels(current_.pixels, previous_.pixels, kSurfaceWidth, kSurfaceHeight,
+                              width, height);
 }
 
 }  // namespace torvanel
