@@ -1,0 +1,229 @@
+"""The settings dialog end to end: opened from the context menu of the real
+tool, driven with the mouse and keyboard through xdotool, checked in the
+registry (wine reg query), in the main window's size and in the camera's log."""
+import os
+import time
+import unittest
+
+from harness import SETTINGS_CAPTION, ToolTestCase, wait_until
+
+ITEM_SETTINGS = 1
+
+# The CONFIG template in dialog units: its client size, and x, y, w, h of the
+# controls the tests use.
+DIALOG_UNITS = (274, 235)
+FIELDS = {
+    "url": (80, 20, 180, 14),
+    "WaitTime": (80, 40, 40, 14),
+    "TimerSec": (80, 104, 40, 14),
+    "ErrorRate": (80, 124, 40, 14),
+    "CaptureTime": (80, 164, 40, 14),
+    "Frame": (80, 184, 28, 14),
+    "PerSec": (144, 184, 28, 14),
+}
+CHECK_BOX = (12, 88, 10, 10)  # the box itself, left of its label
+OK_BUTTON = (200, 216, 33, 14)
+CANCEL_BUTTON = (236, 216, 33, 14)
+
+DEFAULTS = {"CaptureTime": 500, "Frame": 5, "PerSec": 1, "url": "", "WaitTime": 500,
+            "TimerSec": 5, "CheckFlg": 0, "ErrorRate": 30}
+
+
+def stored(world):
+    """The tool's registry values as {name: int or str}, or None without the key."""
+    values = world.reg_query()
+    if values is None:
+        return None
+    out = {}
+    for name, (kind, text) in values.items():
+        if kind == "REG_DWORD":
+            n = int(text, 16)
+            out[name] = n - (1 << 32) if n >= 1 << 31 else n
+        else:
+            out[name] = text
+    return out
+
+
+class Dialog:
+    """The open settings dialog, its controls reached through the template's layout."""
+
+    def __init__(self, world):
+        self.world = world
+        world.menu(ITEM_SETTINGS)
+        self.window = world.wait_window(SETTINGS_CAPTION, 10)
+        # The dialog class; the tool has no other dialog open.
+        self.client = wait_until(lambda: world.client_rect("#32770"), 10, what="the dialog's rect")
+        self.outer = world.outer_rect("#32770")
+
+    def point(self, rect):
+        x, y, w, h = self.client
+        ux, uy, uw, uh = rect
+        return (x + round((ux + uw / 2) * w / DIALOG_UNITS[0]),
+                y + round((uy + uh / 2) * h / DIALOG_UNITS[1]))
+
+    def click(self, rect):
+        x, y = self.point(rect)
+        self.world.x("mousemove", x, y)
+        self.world.x("click", 1)
+
+    def type_into(self, name, text):
+        """Replaces a field's text as a user does: click, select it all, type."""
+        self.click(FIELDS[name])
+        time.sleep(0.2)
+        self.world.x("key", "--delay", "40", "End", "shift+Home", "BackSpace")
+        if text:
+            self.world.x("type", "--delay", "8", "--", text)
+
+    def tick(self):
+        self.click(CHECK_BOX)
+
+    def ok(self):
+        self.click(OK_BUTTON)
+        self.world.wait_no_window(SETTINGS_CAPTION)
+
+    def cancel(self):
+        self.click(CANCEL_BUTTON)
+        self.world.wait_no_window(SETTINGS_CAPTION)
+
+    def escape(self):
+        self.world.keys(self.window, "Escape")
+        self.world.wait_no_window(SETTINGS_CAPTION)
+
+    def close_box(self):
+        # The caption's close box, at the right end of the caption bar.
+        ox, oy, ow, _ = self.outer
+        cx, cy, cw, _ = self.client
+        frame = (ow - cw) // 2
+        caption = cy - oy - frame
+        self.world.x("mousemove", ox + ow - frame - caption // 2 - 1, oy + frame + caption // 2)
+        self.world.x("click", 1)
+        self.world.wait_no_window(SETTINGS_CAPTION)
+
+
+def picture_size(world):
+    rect = world.client_rect()
+    return rect[2:] if rect else None
+
+
+def wait_more_requests(world, count, timeout=15):
+    start = len(world.requests())
+    wait_until(lambda: len(world.requests()) >= start + count, timeout,
+               what="%d more camera requests" % count)
+
+
+class SettingsDialogTest(ToolTestCase):
+    def test_first_run_cancel_keeps_the_key_absent_and_ok_writes_the_defaults(self):
+        world = self.make_world()
+        tool = world.start_tool()
+        world.wait_window()
+
+        for how in ("cancel", "escape", "close_box"):
+            with self.subTest("edited, then left by " + how):
+                dialog = Dialog(world)
+                dialog.type_into("WaitTime", "999")
+                dialog.tick()
+                getattr(dialog, how)()
+                self.assertIsNone(stored(world), "the key stays absent")
+                self.assertIsNone(tool.poll())
+
+        with self.subTest("OK without a change creates the key with all eight defaults"):
+            Dialog(world).ok()
+            self.assertEqual(DEFAULTS, stored(world))
+
+    def test_values_in_force_are_shown_cancel_keeps_the_fit_ok_refits(self):
+        world = self.make_world()
+        world.picture("a.jpg", ["-size", "320x240", "xc:#2060c0"])
+        url = world.url("file/a.jpg")
+        in_force = {"CaptureTime": 250, "Frame": 3, "PerSec": 2, "url": url, "WaitTime": 100,
+                    "TimerSec": 3600, "CheckFlg": 2, "ErrorRate": -40}
+        world.set_settings(**in_force)
+        world.start_tool()
+        world.wait_window()
+        wait_until(lambda: picture_size(world) == (320, 240), 20, what="the fit to 320 x 240")
+
+        # From now on the camera sends a smaller picture; only a cleared
+        # windowSized makes the window follow it.
+        smaller = world.picture("b.jpg", ["-size", "200x150", "xc:#c06020"])
+        os.replace(smaller, os.path.join(world.files, "a.jpg"))
+        wait_more_requests(world, 3)
+        self.assertEqual((320, 240), picture_size(world))
+
+        for how in ("cancel", "escape", "close_box"):
+            with self.subTest("left by " + how):
+                getattr(Dialog(world), how)()
+                wait_more_requests(world, 3)
+                self.assertEqual((320, 240), picture_size(world), "no refit")
+                self.assertEqual(in_force, stored(world))
+
+        with self.subTest("OK without a change refits and writes what was shown"):
+            Dialog(world).ok()
+            wait_until(lambda: picture_size(world) == (200, 150), 10, what="the refit")
+            # A CheckFlg of 2 shows as a ticked box, which stores 1.
+            self.assertEqual(dict(in_force, CheckFlg=1), stored(world))
+
+    def test_typed_values_arrive_converted_and_show_again(self):
+        world = self.make_world()
+        world.picture("a.jpg", ["-size", "160x120", "xc:#208020"])
+        world.set_settings(url=world.url("file/a.jpg"), WaitTime=200, TimerSec=3600)
+        tool = world.start_tool()
+        world.wait_window()
+        wait_until(lambda: world.requests(), 20, what="the first download")
+
+        base = "http://127.0.0.1:%d/file/a.jpg?" % world.port
+        long_url = base + "".join(chr(ord("a") + i % 26) for i in range(300 - len(base)))
+        typed = {"CaptureTime": "12abc", "Frame": "abc", "PerSec": "", "WaitTime": "  250",
+                 "TimerSec": "+7", "ErrorRate": "-5", "url": long_url}
+        expected = {"CaptureTime": 12, "Frame": 0, "PerSec": 0, "WaitTime": 250, "TimerSec": 7,
+                    "ErrorRate": -5, "CheckFlg": 1, "url": long_url[:254]}
+        dialog = Dialog(world)
+        for name, text in typed.items():
+            dialog.type_into(name, text)
+        dialog.tick()
+        dialog.ok()
+
+        with self.subTest("stored converted"):
+            self.assertEqual(expected, stored(world))
+            reg = world.reg_query()
+            self.assertEqual(("REG_DWORD", "0xfffffffb"), reg["ErrorRate"])
+
+        with self.subTest("the cut URL is the one downloaded next"):
+            path = long_url[:254][len("http://127.0.0.1:%d" % world.port):]
+            wait_until(lambda: any(r["path"] == path for r in world.requests()), 10,
+                       what="a request for the 254-character URL")
+
+        with self.subTest("opened again, the dialog shows what was stored"):
+            Dialog(world).ok()
+            self.assertEqual(expected, stored(world))
+        self.assertIsNone(tool.poll())
+
+    def test_new_url_at_the_next_pass_new_wait_time_at_the_next_pause(self):
+        world = self.make_world()
+        world.picture("a.jpg", ["-size", "160x120", "xc:#808020"])
+        world.set_settings(url=world.url("file/a.jpg?old"), WaitTime=20, TimerSec=3600)
+        world.start_tool()
+        world.wait_window()
+        wait_more_requests(world, 5, 20)
+
+        dialog = Dialog(world)
+        dialog.type_into("url", world.url("file/a.jpg?new"))
+        dialog.type_into("WaitTime", "60000")
+        dialog.ok()
+
+        def paths():
+            return [r["path"] for r in world.requests()]
+
+        first_new = wait_until(lambda: [i for i, p in enumerate(paths()) if p.endswith("?new")],
+                               10, what="the new URL")[0]
+        time.sleep(0.5)
+        settled = paths()
+        time.sleep(2.5)
+        self.assertEqual(settled, paths(), "no pass after the long pause began")
+        after = settled[first_new:]
+        self.assertEqual({"/file/a.jpg?new"}, set(after), "the old URL is not fetched again")
+        # The URL is stored a moment before WaitTime, so one pass may still
+        # pause the old 20 ms before the new pause.
+        self.assertLessEqual(len(after), 2, after)
+
+
+if __name__ == "__main__":
+    unittest.main()
