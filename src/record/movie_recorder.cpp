@@ -1,16 +1,297 @@
 #include "record/movie_recorder.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "app/app_state.h"
+#include "app/stamped_path.h"
+#include "app/workers.h"
 
 namespace torvanel {
 
-void RecorderLoop() {}
+namespace {
+
+// The stop events of the recorders now running. Leaked on purpose, like the
+// worker list: a recorder still in the compressor dialog may outlive statics.
+SRWLOCK ticketsLock = SRWLOCK_INIT;
+std::vector<HANDLE>* tickets = nullptr;
+
+std::vector<HANDLE>& Tickets() {
+    if (!tickets) {
+        tickets = new std::vector<HANDLE>();
+    }
+    return *tickets;
+}
+
+// A name taken by another recorder this second, or left by an earlier run, is
+// passed over; beyond this many tries the recording is refused.
+constexpr int kMaxNumberedNames = 99;
+
+// The compressor manager's dialog, and the release of what it leaves in the
+// choice record.
+class CompressorChoice {
+public:
+    CompressorChoice() : vars_(MakeInitialChoice()) {}
+    ~CompressorChoice() {
+        if (shown_) {
+            ICCompressorFree(&vars_);
+        }
+    }
+    CompressorChoice(const CompressorChoice&) = delete;
+    CompressorChoice& operator=(const CompressorChoice&) = delete;
+
+    // No owner, so the main window goes on while the dialog is open.
+    bool Choose(BITMAPINFOHEADER& input) {
+        shown_ = true;
+        return ICCompressorChoose(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, &input,
+                                  nullptr, &vars_, nullptr) != FALSE;
+    }
+    const COMPVARS& Get() const { return vars_; }
+
+private:
+    COMPVARS vars_;
+    bool shown_ = false;
+};
+
+}  // namespace
+
+RecorderTicket::RecorderTicket() : stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    if (!stop_) {
+        return;
+    }
+    ExclusiveLock lock(ticketsLock);
+    Tickets().push_back(stop_.Get());
+    app.recording = 1;
+}
+
+RecorderTicket::~RecorderTicket() {
+    if (!stop_) {
+        return;
+    }
+    ExclusiveLock lock(ticketsLock);
+    std::vector<HANDLE>& list = Tickets();
+    list.erase(std::remove(list.begin(), list.end(), stop_.Get()), list.end());
+}
+
+bool RecorderTicket::Running() const {
+    return stop_ && app.recording.load() != 0 && app.quitRequested.load() == 0 &&
+           WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+bool RecorderTicket::Pause(int32_t milliseconds) const {
+    if (!stop_) {
+        return false;
+    }
+    HANDLE events[2] = {stop_.Get(), app.quitEvent};
+    const DWORD count = app.quitEvent ? 2 : 1;
+    const DWORD wait = milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0;
+    return WaitForMultipleObjects(count, events, FALSE, wait) == WAIT_TIMEOUT;
+}
+
+void StopRecording() {
+    ExclusiveLock lock(ticketsLock);
+    app.recording = 0;
+    for (HANDLE stop : Tickets()) {
+        SetEvent(stop);
+    }
+}
+
+bool FrameGrabber::Open(HWND window, const FrameLayout& layout) {
+    layout_ = layout;
+    memory_.Reset(GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, layout.bufferBytes));
+    if (!memory_) {
+        return false;
+    }
+    // A fixed block's handle is its address.
+    buffer_ = static_cast<unsigned char*>(static_cast<void*>(memory_.Get()));
+    WriteFrameHeaders(layout, buffer_);
+
+    reference_.emplace(window);
+    if (!*reference_) {
+        return false;
+    }
+    bitmap_.Reset(CreateCompatibleBitmap(reference_->Get(), layout.width, layout.height));
+    if (!bitmap_) {
+        return false;
+    }
+    // Where the frame reaches beyond the display surface it stays black; the
+    // copies never touch that area, so it is painted once.
+    ScopedMemoryDc dc(CreateCompatibleDC(reference_->Get()));
+    SelectGuard select(dc.Get(), bitmap_.Get());
+    if (!select.Selected()) {
+        return false;
+    }
+    return PatBlt(dc.Get(), 0, 0, layout.width, layout.height, BLACKNESS) != FALSE;
+}
+
+bool FrameGrabber::Capture() {
+    if (!bitmap_) {
+        return false;
+    }
+    const SIZE part = SurfacePart(layout_.width, layout_.height);
+    {
+        ScopedMemoryDc dc(CreateCompatibleDC(reference_->Get()));
+        SelectGuard select(dc.Get(), bitmap_.Get());
+        if (!select.Selected()) {
+            return false;
+        }
+        // Only the blit is guarded, so the fetch thread waits for one copy at most.
+        ExclusiveLock lock(app.surfaceLock);
+        if (!app.surfacesLive || !app.displaySurface.dc) {
+            return false;
+        }
+        if (!StretchBlt(dc.Get(), 0, 0, part.cx, part.cy, app.displaySurface.dc, 0, 0, part.cx,
+                        part.cy, SRCCOPY)) {
+            return false;
+        }
+    }
+    // The bitmap is selected into no DC now, as GetDIBits requires. An aligned
+    // copy of the info header is passed: the one in the buffer is off alignment.
+    BITMAPINFOHEADER info = FrameInfoHeader(layout_);
+    const int rows = GetDIBits(reference_->Get(), bitmap_.Get(), 0,
+                               static_cast<UINT>(layout_.height), buffer_ + kFrameHeadersSize,
+                               reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    return rows == layout_.height;
+}
+
+MovieOpen MovieFile::Create(const char* stamped, const AVISTREAMINFOA& header,
+                            const AVICOMPRESSOPTIONS& options, const BITMAPINFOHEADER& format) {
+    Close();
+    if (!ClaimName(stamped)) {
+        return MovieOpen::NoName;
+    }
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path_, OF_WRITE | OF_SHARE_DENY_NONE | OF_CREATE, nullptr) != 0) {
+        Discard();
+        return MovieOpen::File;
+    }
+    file_.Reset(file);
+
+    AVISTREAMINFOA streamHeader = header;
+    PAVISTREAM stream = nullptr;
+    if (AVIFileCreateStreamA(file_.Get(), &stream, &streamHeader) != 0) {
+        Discard();
+        return MovieOpen::Stream;
+    }
+    stream_.Reset(stream);
+
+    AVICOMPRESSOPTIONS compressOptions = options;
+    PAVISTREAM compressed = nullptr;
+    if (AVIMakeCompressedStream(&compressed, stream_.Get(), &compressOptions, nullptr) != 0) {
+        Discard();
+        return MovieOpen::Compressor;
+    }
+    compressed_.Reset(compressed);
+
+    BITMAPINFOHEADER streamFormat = format;
+    if (AVIStreamSetFormat(compressed_.Get(), 0, &streamFormat, sizeof streamFormat) != 0) {
+        Discard();
+        return MovieOpen::Format;
+    }
+    return MovieOpen::Created;
+}
+
+bool MovieFile::Write(LONG index, const void* pixels, DWORD bytes) {
+    if (!compressed_) {
+        return false;
+    }
+    return AVIStreamWrite(compressed_.Get(), index, 1, const_cast<void*>(pixels),
+                          static_cast<LONG>(bytes), AVIIF_KEYFRAME, nullptr, nullptr) == 0;
+}
+
+void MovieFile::Close() {
+    compressed_.Reset();
+    stream_.Reset();
+    file_.Reset();
+}
+
+// Creating the file with CREATE_NEW takes the name atomically, against the
+// other recorders and any file already there; the AVI library then rewrites it.
+bool MovieFile::ClaimName(const char* stamped) {
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        if (!NumberedMoviePath(stamped, n, path_, sizeof path_)) {
+            return false;
+        }
+        ScopedFile claim(CreateFileA(path_, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (claim) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            break;  // e.g. no "avi" folder: no name will do
+        }
+    }
+    path_[0] = '\0';
+    return false;
+}
+
+// A set-up that failed leaves no file behind, not even an empty one.
+void MovieFile::Discard() {
+    Close();
+    if (path_[0] != '\0') {
+        DeleteFileA(path_);
+        path_[0] = '\0';
+    }
+}
+
+void RecorderLoop() {
+    char stamped[kTextSize];
+    if (!StampedPath(StampKind::Movie, stamped)) {
+        return;  // the name does not fit: no file, so no recording
+    }
+    RecorderTicket ticket;
+    if (!ticket.Valid()) {
+        return;
+    }
+
+    RECT client{};
+    FrameLayout layout;
+    // A minimised window has no client area: nothing to record, no dialog.
+    if (!GetClientRect(app.mainWindow, &client) ||
+        !MakeFrameLayout(client.right, client.bottom, layout)) {
+        return;
+    }
+    FrameGrabber grabber;
+    if (!grabber.Open(app.mainWindow, layout)) {
+        return;
+    }
+
+    AVISTREAMINFOA header =
+        MakeStreamInfo(layout, MakeStreamRate(app.settings.Frame, app.settings.PerSec));
+    BITMAPINFOHEADER format = StreamFormat(layout);
+
+    AviLibrary library;
+    CompressorChoice choice;
+    if (!choice.Choose(format)) {
+        return;
+    }
+    const AVICOMPRESSOPTIONS options = MakeCompressOptions(choice.Get());
+    header.fccHandler = choice.Get().fccHandler;
+
+    // From here the quit path waits for this file to be completed.
+    if (!BeginRecorderOutput()) {
+        return;
+    }
+    MovieFile movie;
+    if (movie.Create(stamped, header, options, format) != MovieOpen::Created) {
+        return;
+    }
+    for (LONG index = 0; ticket.Running(); ++index) {
+        if (!grabber.Capture() || !movie.Write(index, grabber.Pixels(), layout.pixelBytes)) {
+            break;
+        }
+        if (!ticket.Pause(app.settings.CaptureTime)) {
+            break;
+        }
+    }
+    // Leaving releases the streams and the file (completing it), the choice,
+    // the library, the DC, the bitmap and the buffer.
+}
 
 DWORD WINAPI RecorderThread(void* /*unused*/) {
     RecorderLoop();
     return 0;
 }
-
-void StopRecording() { app.recording = 0; }
 
 }  // namespace torvanel
