@@ -1,0 +1,163 @@
+// One movie frame with the full-frames choice: the copy out of the display
+// surface, the conversion to 24-bit rows and the compressed write, beside the
+// floor of writing the same bytes to a file with one WriteFile.
+#include <windows.h>
+
+#include <vfw.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "base/scoped_win.h"
+#include "bench_util.h"
+#include "imaging/surfaces.h"
+#include "record/avi_layout.h"
+#include "record/movie_recorder.h"
+
+using namespace torvanel;
+
+namespace {
+
+constexpr int kFrames = 60;
+constexpr int kFloorWrites = 60;
+
+struct Figures {
+    double capture;  // copy and conversion
+    double write;    // compressed write
+    double frame;    // both
+    double floor;    // one WriteFile of the pixel bytes
+};
+
+std::string Folder() {
+    char buffer[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("TORVANEL_BENCH_WORK", buffer, MAX_PATH) == 0) {
+        GetTempPathA(MAX_PATH, buffer);
+    }
+    return buffer;
+}
+
+bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& path, Figures& f) {
+    FrameGrabber grabber;
+    if (!grabber.Open(window, layout)) {
+        return false;
+    }
+    AviLibrary library;
+    COMPVARS choice = MakeInitialChoice();
+    choice.lKey = -1;
+    choice.lDataRate = 300;  // what the dialog hands back for its default
+    MovieFile movie;
+    DeleteFileA(path.c_str());
+    if (movie.Create(path.c_str(), MakeStreamInfo(layout, MakeStreamRate(5, 1)),
+                     MakeCompressOptions(choice), StreamFormat(layout)) != MovieOpen::Created) {
+        return false;
+    }
+    std::vector<double> capture, write, frame;
+    for (LONG i = 0; i < kFrames; ++i) {
+        const double t0 = bench::NowMs();
+        if (!grabber.Capture()) {
+            return false;
+        }
+        const double t1 = bench::NowMs();
+        if (!movie.Write(i, grabber.Pixels(), layout.pixelBytes)) {
+            return false;
+        }
+        const double t2 = bench::NowMs();
+        capture.push_back(t1 - t0);
+        write.push_back(t2 - t1);
+        frame.push_back(t2 - t0);
+    }
+    movie.Close();
+    DeleteFileA(path.c_str());
+    f.capture = bench::Median(capture);
+    f.write = bench::Median(write);
+    f.frame = bench::Median(frame);
+    return true;
+}
+
+bool MeasureFloor(const FrameLayout& layout, const std::string& path, Figures& f) {
+    std::vector<unsigned char> bytes(layout.pixelBytes, 0x5A);
+    std::vector<double> samples;
+    {
+        ScopedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return false;
+        }
+        for (int i = 0; i < kFloorWrites; ++i) {
+            DWORD written = 0;
+            const double t0 = bench::NowMs();
+            if (!WriteFile(file.Get(), bytes.data(), layout.pixelBytes, &written, nullptr) ||
+                written != layout.pixelBytes) {
+                return false;
+            }
+            samples.push_back(bench::NowMs() - t0);
+        }
+    }
+    DeleteFileA(path.c_str());
+    f.floor = bench::Median(samples);
+    return true;
+}
+
+}  // namespace
+
+int main() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "BenchRecorder";
+    RegisterClassA(&wc);
+    // Never shown: only its DC is the reference, as the main window's is.
+    HWND window = CreateWindowExA(0, "BenchRecorder", "bench", WS_POPUP, 0, 0, kSurfaceWidth,
+                                  kSurfaceHeight, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!window) {
+        std::printf("no window\n");
+        return 2;
+    }
+    app.mainWindow = window;
+    CreateSurfaces();
+    if (!app.surfacesLive) {
+        std::printf("no surfaces\n");
+        return 2;
+    }
+    {
+        // A picture with detail everywhere, so no copy can take a short cut.
+        ExclusiveLock lock(app.surfaceLock);
+        for (int y = 0; y < kSurfaceHeight; y += 8) {
+            for (int x = 0; x < kSurfaceWidth; x += 8) {
+                Scoped<HBRUSH, GdiObjectTraits<HBRUSH>> brush(
+                    CreateSolidBrush(RGB(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF)));
+                RECT r{x, y, x + 8, y + 8};
+                FillRect(app.displaySurface.dc, &r, brush.Get());
+            }
+        }
+    }
+
+    const std::string folder = Folder();
+    const SIZE sizes[] = {{640, 480}, {1024, 768}};
+    std::printf("%-10s %12s %12s %12s %12s %8s\n", "frame", "copy+conv", "write", "frame", "floor",
+                "ratio");
+    int status = 0;
+    for (const SIZE& s : sizes) {
+        FrameLayout layout;
+        Figures f{};
+        if (!MakeFrameLayout(s.cx, s.cy, layout) ||
+            !MeasureFrames(window, layout, folder + "bench_recorder.avi", f) ||
+            !MeasureFloor(layout, folder + "bench_recorder.raw", f)) {
+            std::printf("%ldx%ld: a step failed\n", s.cx, s.cy);
+            status = 1;
+            continue;
+        }
+        char name[16];
+        std::snprintf(name, sizeof name, "%ldx%ld", s.cx, s.cy);
+        std::printf("%-10s %9.3f ms %9.3f ms %9.3f ms %9.3f ms %7.2fx\n", name, f.capture, f.write,
+                    f.frame, f.floor, f.floor > 0 ? f.frame / f.floor : 0.0);
+    }
+    std::printf("medians of %d frames and %d floor writes; aim: frame within 3x the floor\n",
+                kFrames, kFloorWrites);
+    DestroySurfaces();
+    DestroyWindow(window);
+    return status;
+}
