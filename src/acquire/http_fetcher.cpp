@@ -12,6 +12,7 @@ namespace {
 constexpr char kUserAgent[] = "torvanel";
 constexpr char kAcceptHeader[] = "Accept: */*\r\n\r\n";
 constexpr DWORD kReadSize = 512;
+constexpr size_t kWriteBuffer = 1 << 16;
 
 struct InternetTraits {
     static HINTERNET Empty() { return nullptr; }
@@ -107,6 +108,8 @@ void CopyUrlToFile(HINTERNET internetHandle, const char* url, const char* path) 
         if (!out) {
             return;
         }
+        // One write for a camera picture instead of a dozen 4 KiB ones.
+        std::setvbuf(out.Get(), nullptr, _IOFBF, kWriteBuffer);
         complete = CopyBody(request.Get(), out.Get());
         if (std::fclose(out.Release()) != 0) {
             complete = false;
