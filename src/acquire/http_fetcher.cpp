@@ -84,6 +84,9 @@ bool ParseContentLength(const char* text, uint64_t* length) {
 }
 
 void DownloadToFile(const char* url, const char* path) {
+    if (!url || !path) {
+        return;
+    }
     ScopedInternet internet(
         InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!internet) {
@@ -93,6 +96,9 @@ void DownloadToFile(const char* url, const char* path) {
 }
 
 void CopyUrlToFile(HINTERNET internetHandle, const char* url, const char* path) {
+    if (!url || !path) {
+        return;
+    }
     ScopedInternet request(InternetOpenUrlA(internetHandle, url, kAcceptHeader,
                                             sizeof(kAcceptHeader) - 1, INTERNET_FLAG_NO_CACHE_WRITE,
                                             0));
