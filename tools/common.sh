@@ -62,11 +62,55 @@ ensure_template_prefix() {
     touch "$TORVANEL_TEMPLATE_PREFIX/.torvanel-ready"
 }
 
-# A free X display number, from 90 up.
-free_display() {
-    local n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
-        n=$((n + 1))
+# Processes the scripts start, ended by PID in stop_services.
+xvfb_pid=""
+camera_pid=""
+
+# Starts Xvfb on a display number it picks itself and exports DISPLAY.
+start_xvfb() {
+    local file
+    file=$(mktemp /tmp/torvanel-display.XXXXXX)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$file" ] && break
+        sleep 0.1
     done
-    echo "$n"
+    export DISPLAY=":$(tr -d '[:space:]' <"$file")"
+    rm -f "$file"
+}
+
+# Uses the prefix at $1 (copied from the template when missing) with one
+# persistent wineserver, and starts its background services now, detached from
+# later commands' pipes: a service started by a test would hold that test's
+# output open until the end.
+start_prefix() {
+    export WINEPREFIX=$1
+    [ -d "$WINEPREFIX" ] || cp -a "$TORVANEL_TEMPLATE_PREFIX" "$WINEPREFIX"
+    wineserver -p
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# Starts the demo camera; $1: a folder for its port file, $2: the folder served
+# under /file/. Exports TORVANEL_CAMERA_PORT.
+start_camera() {
+    python3 "$TORVANEL_ROOT/tools/camera_server.py" --port-file "$1/camera.port" --files "$2" \
+        --cache "$TORVANEL_CACHE/camera" --lifetime 7200 >/dev/null 2>&1 &
+    camera_pid=$!
+    for _ in $(seq 600); do
+        [ -s "$1/camera.port" ] && break
+        sleep 0.1
+    done
+    TORVANEL_CAMERA_PORT=$(cat "$1/camera.port")
+    export TORVANEL_CAMERA_PORT
+}
+
+stop_services() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k 2>/dev/null || true
+    fi
+    for pid in $camera_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
 }

@@ -11,45 +11,23 @@ ensure_template_prefix
 
 DEMO_PREFIX=$TORVANEL_CACHE/demo-prefix
 DEMO_WORK=$TORVANEL_CACHE/demo-work
-[ -d "$DEMO_PREFIX" ] || cp -a "$TORVANEL_TEMPLATE_PREFIX" "$DEMO_PREFIX"
 mkdir -p "$DEMO_WORK/jpg" "$DEMO_WORK/avi"
 for f in check.wav torvanel.htm; do
     [ -f "$TORVANEL_BUILD_DIR/package/$f" ] && cp "$TORVANEL_BUILD_DIR/package/$f" "$DEMO_WORK/"
 done
-export WINEPREFIX=$DEMO_PREFIX
-
 run=$(mktemp -d /tmp/torvanel-demo.XXXXXX)
-camera_pid=""
-xvfb_pid=""
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    for pid in $camera_pid $xvfb_pid; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$run"
-}
-trap cleanup EXIT
+trap 'stop_services; rm -rf "$run"' EXIT
 
-python3 "$TORVANEL_ROOT/tools/camera_server.py" --port-file "$run/port" \
-    --cache "$TORVANEL_CACHE/camera" >/dev/null 2>&1 &
-camera_pid=$!
-for _ in $(seq 300); do [ -s "$run/port" ] && break; sleep 0.1; done
-port=$(cat "$run/port")
-url="http://127.0.0.1:$port/${TORVANEL_DEMO_ROUTE:-live.jpg}"
+start_camera "$run" "$run"
+url="http://127.0.0.1:$TORVANEL_CAMERA_PORT/${TORVANEL_DEMO_ROUTE:-live.jpg}"
 echo "Demo camera: $url"
 
 headless=0
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     headless=1
-    display=$(free_display)
-    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+    start_xvfb
 fi
-
-wineserver -p
+start_prefix "$DEMO_PREFIX"
 wine reg add 'HKCU\Software\Kembrisk\torvanel' /v url /t REG_SZ /d "$url" /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Kembrisk\torvanel' /v WaitTime /t REG_DWORD /d 200 /f >/dev/null 2>&1
 

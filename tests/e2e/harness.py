@@ -209,10 +209,10 @@ class World:
         with open(self.camera_log, encoding="utf-8") as f:
             return [json.loads(line) for line in f if line.strip()]
 
-    def picture(self, name, spec):
-        """Makes a camera picture with ImageMagick: spec is a list of convert arguments."""
+    def picture(self, name, args):
+        """Makes a camera picture with ImageMagick from a list of convert arguments."""
         path = os.path.join(self.files, name)
-        subprocess.run(["convert"] + list(spec) + [path], check=True)
+        subprocess.run(["convert"] + list(args) + [path], check=True)
         return path
 
     # ----- the tool -----
