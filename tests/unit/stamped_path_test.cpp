@@ -104,14 +104,5 @@ TEST(StampedPath, DaylightSavingTimeStampsStandardTime) {
     }
 }
 
-TEST(StampedPath, TwoPathsInOneSecondAreEqual) {
-    const StampTime t{2022, 7, 8, 9, 10, 11};
-    char a[256];
-    char b[256];
-    ASSERT_TRUE(FormatStampedPath(StampKind::Save, "C:\\w", t, a, sizeof a));
-    ASSERT_TRUE(FormatStampedPath(StampKind::Save, "C:\\w", t, b, sizeof b));
-    EXPECT_STREQ(a, b);
-}
-
 }  // namespace
 }  // namespace torvanel
