@@ -54,11 +54,10 @@ LRESULT OnContextMenu(LPARAM lParam) {
     return 0;
 }
 
-// Closing and quitting: wake and wait for the workers (bounded) while the
-// window is still whole, then destroy it.
+// Closing and quitting: StopWorkers sets quitRequested, clears recording and
+// waits for the workers (bounded) while the window is still whole; then the
+// window is destroyed.
 LRESULT Quit() {
-    app.quitRequested = 1;
-    app.recording = 0;
     KillTimer(app.mainWindow, kDetectorTimerId);
     StopWorkers();
     DestroyWindow(app.mainWindow);

@@ -308,10 +308,6 @@ class World:
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True).stdout
         return parse_ppm(ppm)
 
-    def grab_window(self, window):
-        x, y, w, h = self.geometry(window)
-        return self.grab().crop(x, y, w, h)
-
     def menu(self, downs, cx=10, cy=10):
         """Opens the context menu at (cx, cy) of the client area and picks the
         item reached by pressing Down that many times (separators are skipped)."""
