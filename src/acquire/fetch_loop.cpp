@@ -7,7 +7,6 @@
 #include "app/app_state.h"
 #include "base/scoped_win.h"
 #include "imaging/still_codec.h"
-#include "imaging/surfaces.h"
 
 namespace torvanel {
 
@@ -17,38 +16,51 @@ bool Quitting() {
     return app.quitRequested.load() == 1;
 }
 
-// The size of the picture just decoded, 0 x 0 when there is none.
-SIZE DecodedSize() {
-    ExclusiveLock lock(app.surfaceLock);
-    if (!app.surfacesLive) {
-        return SIZE{0, 0};
-    }
-    return SIZE{app.imageWidth, app.imageHeight};
-}
-
-// SetWindowPos waits for the UI thread, so no lock is held here.
-void FitWindow(SIZE picture) {
+// SetWindowPos waits for the UI thread, so no lock is held here. The client
+// area takes the picture's size, but the window never outgrows the work area
+// of its monitor; where it would reach past it, it moves in.
+void FitWindow(PictureSize picture) {
     const FrameMetrics metrics{GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
                                GetSystemMetrics(SM_CYCAPTION)};
-    const SIZE outer = WindowSizeForPicture(picture.cx, picture.cy, metrics);
-    SetWindowPos(app.mainWindow, HWND_NOTOPMOST, 0, 0, outer.cx, outer.cy, SWP_NOMOVE);
+    RECT window{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    const bool placed =
+        GetWindowRect(app.mainWindow, &window) && !IsIconic(app.mainWindow) &&
+        GetMonitorInfoA(MonitorFromWindow(app.mainWindow, MONITOR_DEFAULTTONEAREST), &monitor);
+    if (!placed) {
+        const SIZE outer = WindowSizeForPicture(picture.width, picture.height, metrics);
+        SetWindowPos(app.mainWindow, HWND_NOTOPMOST, 0, 0, outer.cx, outer.cy, SWP_NOMOVE);
+        return;
+    }
+    const RECT fitted =
+        FitWindowToWorkArea(window, picture.width, picture.height, metrics, monitor.rcWork);
+    const bool moved = fitted.left != window.left || fitted.top != window.top;
+    SetWindowPos(app.mainWindow, HWND_NOTOPMOST, fitted.left, fitted.top,
+                 fitted.right - fitted.left, fitted.bottom - fitted.top, moved ? 0 : SWP_NOMOVE);
 }
 
-void FetchPass(const char* url) {
+// The fit follows the camera: the first picture, the first after the settings
+// dialog was accepted, and any picture of another size than the last fitted
+// one. A window the user resized stays so while the size stays the same.
+void FetchPass(const char* url, PictureSize& fitted) {
     std::strcpy(app.workFilePath, "work.jpg");
     DownloadToFile(url, app.workFilePath);
     // A download that the quit interrupted has nothing left to show.
     if (Quitting()) {
         return;
     }
-    LoadImageIntoDisplay(app.workFilePath);
-    PresentDisplay();
-    // Only a decoded picture fits the window. Claiming windowSized before the
-    // fit means a clear by the settings dialog during the fit is never lost:
-    // the next pass fits again.
-    const SIZE picture = DecodedSize();
-    if (picture.cx > 0 && picture.cy > 0 && app.windowSized.exchange(1) == 0) {
+    const PictureSize picture = LoadImageIntoDisplay(app.workFilePath);
+    app.surfaces.PresentDisplay(app.mainWindow);
+    if (picture.width <= 0 || picture.height <= 0) {
+        return;  // only a decoded picture fits the window
+    }
+    // Claiming windowSized before the fit means a clear by the settings dialog
+    // during the fit is never lost: the next pass fits again.
+    const bool claimed = app.windowSized.exchange(1) == 0;
+    if (claimed || picture != fitted) {
         FitWindow(picture);
+        fitted = picture;
     }
 }
 
@@ -56,11 +68,12 @@ void FetchPass(const char* url) {
 
 void FetchLoop() {
     char url[kTextSize];
+    PictureSize fitted{0, 0};
     for (;;) {
         // A copy per pass: the settings dialog may rewrite the URL meanwhile.
         CopyUrl(url);
         if (url[0] != '\0') {
-            FetchPass(url);
+            FetchPass(url, fitted);
         }
         if (Quitting()) {
             return;

@@ -6,17 +6,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "imaging/surfaces.h"
+
 namespace torvanel {
 
 constexpr int kTextSize = 256;
-constexpr int kSurfaceWidth = 1024;
-constexpr int kSurfaceHeight = 768;
-
-// A memory DC with a 1024 x 768 screen-compatible bitmap selected for its whole life.
-struct Surface {
-    HDC dc;
-    HBITMAP bitmap;
-};
 
 // The eight persisted values, named as their registry values. The numbers are
 // atomics because the fetch and recorder threads read them while the settings
@@ -51,20 +45,10 @@ struct AppState {
     char scratchText[kTextSize];   // UI thread only
     char workFilePath[kTextSize];  // fetch thread only
 
-    // The surfaces, the picture size and every GDI+ call are guarded by
-    // surfaceLock, taken exclusively (a memory DC serves one thread at a time):
-    // the fetch thread decodes, draws and stores the size under it, and every
-    // reader copies under it, so no reader sees a half-drawn picture, a
-    // mismatched size or the 0 x 0 of a decode under way. surfacesLive turns
-    // false under the lock before the surfaces and GDI+ go away, so a worker
-    // that outlives the window touches neither.
-    Surface displaySurface;
-    Surface currentSurface;   // UI thread only
-    Surface previousSurface;  // UI thread only
-    int32_t imageWidth;
-    int32_t imageHeight;
-    bool surfacesLive;
-    SRWLOCK surfaceLock;
+    // The surfaces and the picture size, with their guard: the fetch thread
+    // decodes into them, the UI thread paints, detects and saves from them,
+    // recorders copy frames out of them.
+    FrameSurfaces surfaces;
 
     SRWLOCK urlLock;
 

@@ -17,9 +17,8 @@ void StartGdiplus() {
 }
 
 void StopGdiplus() {
-    // Under the surface guard: every GDI+ call of a worker runs under it too,
-    // and only while surfacesLive, which DestroySurfaces has already cleared.
-    ExclusiveLock lock(app.surfaceLock);
+    // After DestroySurfaces: a worker calls GDI+ only inside the surfaces'
+    // guard while they exist, so none is in GDI+ now or will enter it.
     if (app.gdiplusToken != 0) {
         Gdiplus::GdiplusShutdown(app.gdiplusToken);
         app.gdiplusToken = 0;

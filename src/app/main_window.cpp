@@ -13,7 +13,6 @@
 #include "base/scoped_win.h"
 #include "detect/change_detector.h"
 #include "imaging/still_codec.h"
-#include "imaging/surfaces.h"
 #include "record/movie_recorder.h"
 #include "res/resource.h"
 #include "settings/settings_dialog.h"
@@ -26,7 +25,7 @@ namespace {
 LRESULT OnCreate(HWND window) {
     InitAppState(window);
     StartGdiplus();
-    CreateSurfaces();
+    app.surfaces.CreateSurfaces(window);
     LoadSettings();
     PostMessageA(app.mainWindow, WM_BEGIN_CAPTURE, 0, 0);
     return 0;
@@ -66,9 +65,17 @@ LRESULT Quit() {
 
 LRESULT OnDestroy() {
     KillTimer(app.mainWindow, kDetectorTimerId);
-    DestroySurfaces();
+    app.surfaces.DestroySurfaces();
     StopGdiplus();
     PostQuitMessage(0);
+    return 0;
+}
+
+// Copies the picture rectangle onto the paint DC; the rest of the client area
+// keeps the class background.
+LRESULT OnPaint(HWND window) {
+    PaintDc paint(window);
+    app.surfaces.Paint(paint.Get());
     return 0;
 }
 
@@ -120,7 +127,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_DESTROY:
             return OnDestroy();
         case WM_PAINT:
-            return PaintMainWindow(window);
+            return OnPaint(window);
         case WM_CLOSE:
             return Quit();
         case WM_COMMAND:

@@ -115,7 +115,7 @@ void StopWorkers() {
     // A recorder writing its file finishes within one frame; the fetch thread
     // may be stuck in a download that no time-out ends, so it gets a short
     // bound and the process ends without it. Neither touches the surfaces or
-    // GDI+ once they are gone (see surfacesLive).
+    // GDI+ once they are gone (see FrameSurfaces).
     WaitServingSentMessages(recorders, kRecorderQuitWaitMs);
     WaitServingSentMessages(fetch, kFetchQuitWaitMs);
 }

@@ -5,11 +5,9 @@
 
 #include "app/app_state.h"
 #include "app/stamped_path.h"
-#include "base/scoped_win.h"
 #include "detect/change_count.h"
 #include "detect/surface_count.h"
 #include "imaging/still_codec.h"
-#include "imaging/surfaces.h"
 
 namespace torvanel {
 
@@ -22,31 +20,32 @@ void ChangeDetector() {
     if (app.settings.CheckFlg.load() != 1) {
         return;
     }
-    int32_t width = 0;
-    int32_t height = 0;
-    {
-        // One picture and one size for the whole tick: the fetch thread cannot
-        // redraw displaySurface or change the size between the copies.
-        ExclusiveLock lock(app.surfaceLock);
-        if (!app.surfacesLive) {
-            return;
-        }
-        width = app.imageWidth;
-        height = app.imageHeight;
-        CopySurface(app.currentSurface, app.previousSurface);
-        CopySurface(app.displaySurface, app.currentSurface);
+    // One picture and one size for the whole tick: the looks are taken and read
+    // out in one hold of the surfaces' guard, and the count works on the copies.
+    const bool priming = app.detectorTicks.load() < 1;
+    bool read = true;
+    const FrameSurfaces::Look look =
+        app.surfaces.RotateLooks([&](HDC current, HDC previous, SIZE looks, PictureSize picture) {
+            if (!priming) {
+                read = counter.Read(current, previous, looks, picture.width, picture.height);
+            }
+        });
+    if (!look.taken) {
+        return;
     }
-    if (app.detectorTicks.load() < 1) {
+    if (priming) {
         app.detectorTicks.store(1);
         return;
     }
+    const int32_t width = look.picture.width;
+    const int32_t height = look.picture.height;
     // With no decoded picture both threshold and count would be 0 and every tick
     // would fire for as long as the camera is down.
-    if (width <= 0 || height <= 0) {
+    if (width <= 0 || height <= 0 || !read) {
         return;
     }
-    const int32_t changed = counter.Count(app.currentSurface, app.previousSurface, width, height);
-    if (changed < 0 || changed < ChangeThreshold(width, height, app.settings.ErrorRate.load())) {
+    const int32_t changed = counter.Count(width, height);
+    if (changed < ChangeThreshold(width, height, app.settings.ErrorRate.load())) {
         return;
     }
     char path[kTextSize];

@@ -1,7 +1,5 @@
 #include "detect/surface_count.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <utility>
 
@@ -9,34 +7,39 @@
 
 namespace torvanel {
 
-// A block copy into a top-down DIB section of the surface's size, rather than
-// GetDIBits: the rows land in a fixed order with no scan-line numbering to get
-// wrong, and only the picture's own width is copied, not the surface's.
-bool SurfaceChangeCounter::Read(const Surface& from, int32_t width, int32_t height, Bits& to) {
-    if (!from.dc || !from.bitmap) {
+bool SurfaceChangeCounter::Reserve(HDC reference, SIZE size, Bits& bits) {
+    if (bits.pixels && bits.size.cx >= size.cx && bits.size.cy >= size.cy) {
+        return true;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = size.cx;
+    info.bmiHeader.biHeight = -size.cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pixels = nullptr;
+    ScopedBitmap dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    ScopedMemoryDc dc(CreateCompatibleDC(reference));
+    if (!dib || !dc || !pixels || !SelectObject(dc.Get(), dib.Get())) {
         return false;
     }
-    if (!to.pixels) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = kSurfaceWidth;
-        info.bmiHeader.biHeight = -kSurfaceHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* pixels = nullptr;
-        ScopedBitmap dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
-        ScopedMemoryDc dc(CreateCompatibleDC(from.dc));
-        if (!dib || !dc || !pixels || !SelectObject(dc.Get(), dib.Get())) {
-            return false;
-        }
-        to.dib = std::move(dib);
-        to.dc = std::move(dc);
-        to.pixels = static_cast<const uint32_t*>(pixels);
-    }
-    const int32_t columns = std::min(width, kSurfaceWidth);
-    const int32_t rows = std::min(height, kSurfaceHeight);
-    if (!BitBlt(to.dc.Get(), 0, 0, columns, rows, from.dc, 0, 0, SRCCOPY)) {
+    // The old DC goes before the old bitmap, as in the destructor.
+    bits.dc.Reset();
+    bits.dib = std::move(dib);
+    bits.dc = std::move(dc);
+    bits.pixels = static_cast<const uint32_t*>(pixels);
+    bits.size = size;
+    return true;
+}
+
+// A block copy into a top-down DIB section, rather than GetDIBits: the rows
+// land in a fixed order with no scan-line numbering to get wrong, and only the
+// picture's own width is copied, not the surface's.
+bool SurfaceChangeCounter::Copy(HDC from, int32_t width, int32_t height, Bits& to) {
+    const int32_t columns = std::min<int32_t>(width, to.size.cx);
+    const int32_t rows = std::min<int32_t>(height, to.size.cy);
+    if (!BitBlt(to.dc.Get(), 0, 0, columns, rows, from, 0, 0, SRCCOPY)) {
         return false;
     }
     // The copy may be batched; the bits are only valid once it has run.
@@ -44,16 +47,34 @@ bool SurfaceChangeCounter::Read(const Surface& from, int32_t width, int32_t heig
     return true;
 }
 
-int32_t SurfaceChangeCounter::Count(const Surface& current, const Surface& previous, int32_t width,
-                                    int32_t height) {
+bool SurfaceChangeCounter::Read(HDC current, HDC previous, SIZE looks, int32_t width,
+                                int32_t height) {
     if (width <= 0 || height <= 0) {
+        return true;
+    }
+    if (!current || !previous || looks.cx <= 0 || looks.cy <= 0) {
+        return false;
+    }
+    return Reserve(current, looks, current_) && Reserve(current, looks, previous_) &&
+           Copy(current, width, height, current_) && Copy(previous, width, height, previous_);
+}
+
+int32_t SurfaceChangeCounter::Count(int32_t width, int32_t height) const {
+    if (width <= 0 || height <= 0 || !current_.pixels || !previous_.pixels ||
+        current_.size.cx != previous_.size.cx) {
         return 0;
     }
-    if (!Read(current, width, height, current_) || !Read(previous, width, height, previous_)) {
+    // Both buffers have the looks' size: pixels beyond them never count.
+    return CountChangedPixels(current_.pixels, previous_.pixels, current_.size.cx,
+                              std::min(current_.size.cy, previous_.size.cy), width, height);
+}
+
+int32_t SurfaceChangeCounter::Count(HDC current, HDC previous, SIZE looks, int32_t width,
+                                    int32_t height) {
+    if (!Read(current, previous, looks, width, height)) {
         return -1;
     }
-    return CountChangedPixels(current_.pixels, previous_.pixels, kSurfaceWidth, kSurfaceHeight,
-                              width, height);
+    return Count(width, height);
 }
 
 }  // namespace torvanel

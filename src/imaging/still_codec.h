@@ -3,14 +3,17 @@
 
 #include <windows.h>
 
+#include "imaging/surfaces.h"
+
 namespace torvanel {
 
 // Decodes path at its natural size into the top-left corner of displaySurface,
-// stores its size in imageWidth x imageHeight (0 x 0 when it cannot be decoded)
-// and has the main window repaint that rectangle.
-void LoadImageIntoDisplay(const char* path);
+// stores and returns its size (0 x 0 when it cannot be decoded, the surface
+// then untouched) and has the main window repaint that rectangle.
+PictureSize LoadImageIntoDisplay(const char* path);
 
-// Writes the client-area part of displaySurface as a JPEG file at path.
+// Writes the client-area part of displaySurface as a JPEG file at path. The
+// file appears whole or not at all.
 void SaveSnapshotJpeg(const char* path);
 
 // Index of the first encoder whose MIME type equals mimeType exactly, with its

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_state.h"
 #include "settings/settings_store.h"
 
 namespace torvanel {
@@ -107,13 +106,6 @@ AVICOMPRESSOPTIONS MakeCompressOptions(const COMPVARS& choice) {
     o.lpParms = choice.lpState;
     o.cbParms = choice.cbState > 0 ? static_cast<DWORD>(choice.cbState) : 0;
     return o;
-}
-
-SIZE SurfacePart(LONG frameWidth, LONG frameHeight) {
-    SIZE s;
-    s.cx = frameWidth < kSurfaceWidth ? frameWidth : kSurfaceWidth;
-    s.cy = frameHeight < kSurfaceHeight ? frameHeight : kSurfaceHeight;
-    return s;
 }
 
 bool NumberedMoviePath(const char* stamped, int n, char* out, size_t outSize) {

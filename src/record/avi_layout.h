@@ -56,10 +56,6 @@ COMPVARS MakeInitialChoice();
 // rate in kilobytes per second, the options in bytes per second.
 AVICOMPRESSOPTIONS MakeCompressOptions(const COMPVARS& choice);
 
-// The part of the frame that the 1024 x 768 display surface can fill; the rest
-// of the frame is black.
-SIZE SurfacePart(LONG frameWidth, LONG frameHeight);
-
 // The n-th candidate name for a movie whose stamped path is stamped: n 1 is the
 // stamped path itself, n 2 and on insert "_n" before the extension
 // ("...\avi\040203090507_2.avi"). False, with out empty, when it does not fit.

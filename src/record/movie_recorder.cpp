@@ -111,37 +111,20 @@ bool FrameGrabber::Open(HWND window, const FrameLayout& layout) {
         return false;
     }
     bitmap_.Reset(CreateCompatibleBitmap(reference_->Get(), layout.width, layout.height));
-    if (!bitmap_) {
-        return false;
-    }
-    // Where the frame reaches beyond the display surface it stays black; the
-    // copies never touch that area, so it is painted once.
-    ScopedMemoryDc dc(CreateCompatibleDC(reference_->Get()));
-    SelectGuard select(dc.Get(), bitmap_.Get());
-    if (!select.Selected()) {
-        return false;
-    }
-    return PatBlt(dc.Get(), 0, 0, layout.width, layout.height, BLACKNESS) != FALSE;
+    return bitmap_.Valid();
 }
 
 bool FrameGrabber::Capture() {
     if (!bitmap_) {
         return false;
     }
-    const SIZE part = SurfacePart(layout_.width, layout_.height);
     {
         ScopedMemoryDc dc(CreateCompatibleDC(reference_->Get()));
         SelectGuard select(dc.Get(), bitmap_.Get());
-        if (!select.Selected()) {
-            return false;
-        }
-        // Only the blit is guarded, so the fetch thread waits for one copy at most.
-        ExclusiveLock lock(app.surfaceLock);
-        if (!app.surfacesLive || !app.displaySurface.dc) {
-            return false;
-        }
-        if (!StretchBlt(dc.Get(), 0, 0, part.cx, part.cy, app.displaySurface.dc, 0, 0, part.cx,
-                        part.cy, SRCCOPY)) {
+        // Only the copy holds the surfaces' guard, so the fetch thread waits
+        // for one copy at most; beyond the display surface the frame is black.
+        if (!select.Selected() ||
+            !app.surfaces.CopyDisplay(dc.Get(), layout_.width, layout_.height)) {
             return false;
         }
     }

@@ -64,9 +64,9 @@ public:
     FrameGrabber& operator=(const FrameGrabber&) = delete;
 
     bool Open(HWND window, const FrameLayout& layout);
-    // Copies the frame's part of displaySurface under the surface guard and
-    // converts it into the buffer's 24-bit rows. False when the surfaces are
-    // gone or a step failed: the recording then ends.
+    // Copies the frame's part of displaySurface (black beyond it) and converts
+    // it into the buffer's 24-bit rows. False when the surfaces are gone or a
+    // step failed: the recording then ends.
     bool Capture();
     const unsigned char* Buffer() const { return buffer_; }
     const unsigned char* Pixels() const { return buffer_ + kFrameHeadersSize; }

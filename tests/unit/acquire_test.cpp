@@ -237,5 +237,58 @@ TEST(WindowSizeForPicture, AddsFramesAndCaption) {
     }
 }
 
+TEST(FitWindowToWorkArea, ClientTakesThePictureWithinTheWorkArea) {
+    const FrameMetrics m{4, 4, 19};
+    const RECT screen{0, 0, 1280, 1024};
+    const struct {
+        const char* what;
+        RECT window;
+        int32_t w, h;
+        RECT work;
+        RECT expected;
+    } cases[] = {
+        {"fits where it is: not moved", {45, 30, 200, 100}, 320, 240, screen, {45, 30, 373, 297}},
+        {"HD on a laptop with a taskbar: the whole work area",
+         {45, 30, 200, 100},
+         1920,
+         1080,
+         {0, 0, 1920, 1040},
+         {0, 0, 1920, 1040}},
+        {"UHD on a small screen", {45, 30, 200, 100}, 3840, 2160, screen, {0, 0, 1280, 1024}},
+        {"too wide only: moved left as far as needed",
+         {400, 30, 500, 100},
+         1272,
+         300,
+         screen,
+         {0, 30, 1280, 357}},
+        {"would reach past the right edge",
+         {1000, 50, 1100, 150},
+         640,
+         480,
+         screen,
+         {632, 50, 1280, 557}},
+        {"above and left of the work area", {-100, -50, 0, 0}, 320, 240, screen, {0, 0, 328, 267}},
+        {"on a second monitor",
+         {2000, 100, 2100, 200},
+         1024,
+         768,
+         {1920, 0, 3200, 1024},
+         {2000, 100, 3032, 895}},
+        {"empty work area: held back by nothing",
+         {45, 30, 200, 100},
+         320,
+         240,
+         {0, 0, 0, 0},
+         {45, 30, 373, 297}},
+    };
+    for (const auto& c : cases) {
+        const RECT r = FitWindowToWorkArea(c.window, c.w, c.h, m, c.work);
+        EXPECT_EQ(c.expected.left, r.left) << c.what;
+        EXPECT_EQ(c.expected.top, r.top) << c.what;
+        EXPECT_EQ(c.expected.right, r.right) << c.what;
+        EXPECT_EQ(c.expected.bottom, r.bottom) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace torvanel

@@ -13,6 +13,15 @@ namespace torvanel {
 namespace {
 
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+// The looks as the window's creation makes them.
+constexpr int32_t kSurfaceWidth = 1024;
+constexpr int32_t kSurfaceHeight = 768;
+constexpr SIZE kLooks{kSurfaceWidth, kSurfaceHeight};
+
+struct Surface {
+    HDC dc;
+    HBITMAP bitmap;
+};
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
 TEST(ChangeThreshold, SingleFactorDoubleProductTruncated) {
@@ -77,7 +86,7 @@ TEST(CountChangedPixels, ComparesColourBytesWithinPictureAndBuffers) {
     }
 }
 
-// Two real 1024 x 768 surfaces in the screen's format, as the tool makes them.
+// Two real 1024 x 768 surfaces in the screen's format, as the tool first makes them.
 class SurfacePair : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -202,7 +211,8 @@ TEST_F(SurfacePair, BulkCountEqualsGetPixelScan) {
             Fill(Current(), r, kMark);
         }
         EXPECT_EQ(c.expected, GetPixelScan(c.width, c.height));
-        EXPECT_EQ(c.expected, counter.Count(Current(), Previous(), c.width, c.height));
+        EXPECT_EQ(c.expected,
+                  counter.Count(Current().dc, Previous().dc, kLooks, c.width, c.height));
     }
 }
 
@@ -227,7 +237,7 @@ TEST_F(SurfacePair, BulkCountEqualsGetPixelScanOnNoise) {
     for (const auto& s : sizes) {
         const int32_t scan = GetPixelScan(s.width, s.height);
         EXPECT_GT(scan, 0);
-        EXPECT_EQ(scan, counter.Count(Current(), Previous(), s.width, s.height))
+        EXPECT_EQ(scan, counter.Count(Current().dc, Previous().dc, kLooks, s.width, s.height))
             << s.width << " x " << s.height;
     }
 }
@@ -245,14 +255,14 @@ TEST_F(SurfacePair, FourthByteAloneIsNoChange) {
 
     SurfaceChangeCounter counter;
     EXPECT_EQ(1, GetPixelScan(64, 48));
-    EXPECT_EQ(1, counter.Count(Current(), Previous(), 64, 48));
+    EXPECT_EQ(1, counter.Count(Current().dc, Previous().dc, kLooks, 64, 48));
 }
 
 TEST_F(SurfacePair, UnreadableSurfaceIsReported) {
     SurfaceChangeCounter counter;
     Surface gone{};
-    EXPECT_EQ(-1, counter.Count(gone, Previous(), 100, 100));
-    EXPECT_EQ(-1, counter.Count(Current(), gone, 100, 100));
+    EXPECT_EQ(-1, counter.Count(gone.dc, Previous().dc, kLooks, 100, 100));
+    EXPECT_EQ(-1, counter.Count(Current().dc, gone.dc, kLooks, 100, 100));
 }
 
 }  // namespace

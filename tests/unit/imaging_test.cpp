@@ -3,14 +3,17 @@
 // code page 932 paths.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "app/app_state.h"
 #include "app/gdiplus_session.h"
+#include "detect/surface_count.h"
+#include "display_bits.h"
 #include "imaging/gdiplus_scoped.h"
 #include "imaging/still_codec.h"
-#include "imaging/surfaces.h"
 
 namespace torvanel {
 namespace {
@@ -30,8 +33,8 @@ protected:
         app.mainWindow = window_;
         StartGdiplus();
         ASSERT_NE(0u, app.gdiplusToken);
-        CreateSurfaces();
-        ASSERT_TRUE(app.surfacesLive);
+        app.surfaces.CreateSurfaces(window_);
+        ASSERT_TRUE(DisplayCopy(1, 1).Copied());
 
         char temp[MAX_PATH];
         ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
@@ -39,7 +42,7 @@ protected:
         ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr));
     }
     static void TearDownTestSuite() {
-        DestroySurfaces();
+        app.surfaces.DestroySurfaces();
         StopGdiplus();
         DestroyWindow(window_);
         app.mainWindow = nullptr;
@@ -72,8 +75,17 @@ protected:
                   gp::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &clsid, nullptr));
     }
 
-    static COLORREF DisplayPixel(int x, int y) { return GetPixel(app.displaySurface.dc, x, y); }
-    static SIZE PictureSize() { return SIZE{app.imageWidth, app.imageHeight}; }
+    // One pixel of the display surface, read through a copy of its corner.
+    static COLORREF DisplayPixel(int x, int y) { return DisplayCopy(x + 1, y + 1).Pixel(x, y); }
+    static SIZE ShownSize() {
+        const PictureSize size = app.surfaces.Size();
+        return SIZE{size.width, size.height};
+    }
+    // Surfaces as the window's creation makes them, 1024 x 768.
+    static void FreshSurfaces() {
+        app.surfaces.DestroySurfaces();
+        app.surfaces.CreateSurfaces(window_);
+    }
 
     static void SetClientSize(int w, int h) {
         ASSERT_TRUE(SetWindowPos(window_, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER));
@@ -133,13 +145,13 @@ TEST_F(ImagingTest, SmallerPictureAfterLargerLeavesOldPixelsOutsideItsCorner) {
     MakePicture(Wide(Path("small.png")), 320, 240, kRed);
 
     LoadImageIntoDisplay(Path("large.png").c_str());
-    EXPECT_EQ(640, PictureSize().cx);
-    EXPECT_EQ(480, PictureSize().cy);
+    EXPECT_EQ(640, ShownSize().cx);
+    EXPECT_EQ(480, ShownSize().cy);
     EXPECT_EQ(kBlue, DisplayPixel(639, 479));
 
     LoadImageIntoDisplay(Path("small.png").c_str());
-    EXPECT_EQ(320, PictureSize().cx);
-    EXPECT_EQ(240, PictureSize().cy);
+    EXPECT_EQ(320, ShownSize().cx);
+    EXPECT_EQ(240, ShownSize().cy);
     EXPECT_EQ(kRed, DisplayPixel(0, 0));
     EXPECT_EQ(kRed, DisplayPixel(319, 239));
     EXPECT_EQ(kBlue, DisplayPixel(320, 100));
@@ -147,13 +159,197 @@ TEST_F(ImagingTest, SmallerPictureAfterLargerLeavesOldPixelsOutsideItsCorner) {
     EXPECT_EQ(kBlue, DisplayPixel(639, 479));
 }
 
-TEST_F(ImagingTest, PictureLargerThanTheSurfaceKeepsItsFullSize) {
-    MakePicture(Wide(Path("huge.png")), 1280, 960, kGreen);
-    LoadImageIntoDisplay(Path("huge.png").c_str());
-    EXPECT_EQ(1280, PictureSize().cx);
-    EXPECT_EQ(960, PictureSize().cy);
-    EXPECT_EQ(kGreen, DisplayPixel(0, 0));
-    EXPECT_EQ(kGreen, DisplayPixel(kSurfaceWidth - 1, kSurfaceHeight - 1));
+TEST(GrownSurfaceSize, GrowsToThePictureUpTo4096AndNeverShrinks) {
+    const struct {
+        SIZE current;
+        int32_t w, h;
+        LONG cx, cy;
+    } cases[] = {
+        {{1024, 768}, 320, 240, 1024, 768},
+        {{1024, 768}, 1024, 768, 1024, 768},
+        {{1024, 768}, 1920, 1080, 1920, 1080},
+        {{1920, 1080}, 640, 480, 1920, 1080},    // never shrinks
+        {{1920, 1080}, 1280, 1440, 1920, 1440},  // grows on one side only
+        {{1024, 768}, 4096, 4096, 4096, 4096},
+        {{1024, 768}, 5000, 300, 4096, 768},  // a larger picture keeps its top-left part
+        {{1024, 768}, INT32_MAX, INT32_MAX, 4096, 4096},
+        {{1024, 768}, 0, -5, 1024, 768},
+    };
+    for (const auto& c : cases) {
+        const SIZE s = GrownSurfaceSize(c.current, c.w, c.h);
+        EXPECT_EQ(c.cx, s.cx) << c.w << " x " << c.h;
+        EXPECT_EQ(c.cy, s.cy) << c.w << " x " << c.h;
+    }
+}
+
+TEST_F(ImagingTest, HdPictureIsHeldWhole) {
+    FreshSurfaces();
+    MakePicture(Wide(Path("hd.png")), 1920, 1080, kGreen);
+    LoadImageIntoDisplay(Path("hd.png").c_str());
+    EXPECT_EQ(1920, ShownSize().cx);
+    EXPECT_EQ(1080, ShownSize().cy);
+    const DisplayCopy copy(1920, 1080);
+    ASSERT_TRUE(copy.Copied());
+    EXPECT_EQ(kGreen, copy.Pixel(0, 0));
+    EXPECT_EQ(kGreen, copy.Pixel(1919, 1079));
+    EXPECT_EQ(kGreen, copy.Pixel(1500, 20));
+    EXPECT_EQ(kGreen, copy.Pixel(20, 1000));
+
+    // A smaller picture after it: the surfaces keep their size and what lay
+    // outside the new picture.
+    MakePicture(Wide(Path("small-after-hd.png")), 320, 240, kRed);
+    LoadImageIntoDisplay(Path("small-after-hd.png").c_str());
+    const DisplayCopy after(1920, 1080);
+    EXPECT_EQ(kRed, after.Pixel(319, 239));
+    EXPECT_EQ(kGreen, after.Pixel(1919, 1079));
+
+    // A snapshot of a client area that size holds the picture to its corner.
+    LoadImageIntoDisplay(Path("hd.png").c_str());
+    SetClientSize(1920, 1080);
+    SaveSnapshotJpeg(Path("hd-snap.jpg").c_str());
+    SetClientSize(640, 480);
+    Decoded snap(Wide(Path("hd-snap.jpg")));
+    ASSERT_TRUE(snap.Loaded());
+    EXPECT_EQ(1920u, snap.Width());
+    EXPECT_TRUE(Near(kGreen, snap.Pixel(1915, 1075)));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Path("hd-snap.jpg.part").c_str()));
+}
+
+// The detector's looks follow the display surface's growth: a change in the
+// bottom-right quarter of an HD picture counts, pixel for pixel.
+TEST_F(ImagingTest, DetectorCountsEveryPixelOfAnHdPicture) {
+    FreshSurfaces();
+    SurfaceChangeCounter counter;
+    auto take = [&] {
+        int32_t changed = -1;
+        app.surfaces.RotateLooks([&](HDC current, HDC previous, SIZE looks, PictureSize p) {
+            changed = counter.Count(current, previous, looks, p.width, p.height);
+        });
+        return changed;
+    };
+    FillDisplay(1920, 1080, kRed);
+    take();
+    take();  // both looks now hold the red picture
+    PaintDisplay(1920, 1080, [](HDC dc) {
+        Scoped<HBRUSH, GdiObjectTraits<HBRUSH>> blue(CreateSolidBrush(kBlue));
+        RECT quarter{960, 540, 1920, 1080};
+        FillRect(dc, &quarter, blue.Get());
+    });
+    EXPECT_EQ(960 * 540, take());
+    EXPECT_EQ(0, take());
+}
+
+// Runs body(0) and body(1) on two threads beside this one, which owns the
+// window and so answers the repaints a decode asks for, until seconds passed.
+template <typename Body>
+void RaceOnTwoThreads(double seconds, Body body) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> finished{0};
+    std::thread threads[2];
+    for (int i = 0; i < 2; ++i) {
+        threads[i] = std::thread([&, i] {
+            while (!stop.load()) {
+                body(i);
+            }
+            ++finished;
+        });
+    }
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    const ULONGLONG limit = end + 10000;
+    while (finished.load() < 2 && GetTickCount64() < limit) {
+        if (GetTickCount64() >= end) {
+            stop = true;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+}
+
+// A snapshot or a movie frame copied while a picture is drawn gets the old
+// picture or the new one, never part of each. The picture is drawn in bands,
+// as a decoder may draw it, alternately red and blue.
+TEST_F(ImagingTest, CopyDuringADecodeIsNeverTorn) {
+    FreshSurfaces();
+    std::atomic<int> draws{0}, copies{0}, torn{0};
+    DibBits copy(400, 300);
+    ASSERT_TRUE(copy.Valid());
+    RaceOnTwoThreads(1.5, [&](int role) {
+        if (role == 0) {
+            const COLORREF colour = draws++ % 2 ? kRed : kBlue;
+            PaintDisplay(400, 300, [&](HDC dc) {
+                Scoped<HBRUSH, GdiObjectTraits<HBRUSH>> brush(CreateSolidBrush(colour));
+                for (int band = 0; band < 300; band += 30) {
+                    RECT r{0, band, 400, band + 30};
+                    FillRect(dc, &r, brush.Get());
+                    Sleep(0);
+                }
+            });
+        } else if (app.surfaces.CopyDisplay(copy.Dc(), 400, 300)) {
+            ++copies;
+            if (copy.Pixel(0, 0) != copy.Pixel(399, 299) ||
+                copy.Pixel(0, 0) != copy.Pixel(200, 150)) {
+                ++torn;
+            }
+        }
+    });
+    EXPECT_GT(draws.load(), 10);
+    EXPECT_GT(copies.load(), 10);
+    EXPECT_EQ(0, torn.load());
+}
+
+// The detector's tick takes its looks while the fetch thread decodes pictures
+// of two sizes: the look it compares is one whole picture with its own size.
+TEST_F(ImagingTest, DetectorTickSeesOnePictureAndOneSize) {
+    FreshSurfaces();
+    MakePicture(Wide(Path("race-large.png")), 800, 600, kRed);
+    MakePicture(Wide(Path("race-small.png")), 400, 300, kBlue);
+    const std::string large = Path("race-large.png");
+    const std::string small = Path("race-small.png");
+    std::atomic<int> decodes{0}, looks{0}, mismatched{0};
+    DibBits look(800, 600);
+    ASSERT_TRUE(look.Valid());
+    RaceOnTwoThreads(1.5, [&](int role) {
+        if (role == 0) {
+            LoadImageIntoDisplay((decodes++ % 2 ? small : large).c_str());
+            return;
+        }
+        PictureSize size{0, 0};
+        app.surfaces.RotateLooks([&](HDC current, HDC, SIZE, PictureSize picture) {
+            BitBlt(look.Dc(), 0, 0, 800, 600, current, 0, 0, SRCCOPY);
+            size = picture;
+        });
+        if (size.width == 0) {
+            return;  // no picture decoded yet
+        }
+        ++looks;
+        const COLORREF expected = size.width == 800 ? kRed : kBlue;
+        if ((size.width != 800 && size.width != 400) || look.Pixel(0, 0) != expected ||
+            look.Pixel(size.width - 1, size.height - 1) != expected) {
+            ++mismatched;
+        }
+    });
+    EXPECT_GT(decodes.load(), 10);
+    EXPECT_GT(looks.load(), 10);
+    EXPECT_EQ(0, mismatched.load());
+}
+
+TEST_F(ImagingTest, PictureBeyond4096KeepsItsFullSizeAndItsTopLeftPart) {
+    FreshSurfaces();
+    MakePicture(Wide(Path("wide.png")), 5000, 300, kBlue);
+    LoadImageIntoDisplay(Path("wide.png").c_str());
+    EXPECT_EQ(5000, ShownSize().cx);
+    EXPECT_EQ(300, ShownSize().cy);
+    const DisplayCopy copy(4200, 300);
+    ASSERT_TRUE(copy.Copied());
+    EXPECT_EQ(kBlue, copy.Pixel(4095, 299));
+    EXPECT_EQ(RGB(0, 0, 0), copy.Pixel(4096, 10));  // beyond the surface: black
+    EXPECT_EQ(RGB(0, 0, 0), copy.Pixel(4199, 299));
 }
 
 TEST_F(ImagingTest, FileThatIsNoPictureLeavesZeroSizeAndTheSurfaceUnchanged) {
@@ -190,29 +386,23 @@ TEST_F(ImagingTest, FileThatIsNoPictureLeavesZeroSizeAndTheSurfaceUnchanged) {
             std::fclose(f);
         }
         LoadImageIntoDisplay(Path("good.png").c_str());
-        ASSERT_EQ(200, PictureSize().cx);
+        ASSERT_EQ(200, ShownSize().cx);
 
         LoadImageIntoDisplay(Path(c.name).c_str());
-        EXPECT_EQ(0, PictureSize().cx) << c.name;
-        EXPECT_EQ(0, PictureSize().cy) << c.name;
+        EXPECT_EQ(0, ShownSize().cx) << c.name;
+        EXPECT_EQ(0, ShownSize().cy) << c.name;
         EXPECT_EQ(kRed, DisplayPixel(10, 10)) << c.name;
         EXPECT_EQ(kRed, DisplayPixel(199, 99)) << c.name;
     }
 }
 
-TEST_F(ImagingTest, NothingIsDrawnOnceTheSurfacesAreGone) {
+TEST_F(ImagingTest, NothingIsDrawnOrCopiedOnceTheSurfacesAreGone) {
     MakePicture(Wide(Path("after.png")), 64, 64, kGreen);
-    LoadImageIntoDisplay(Path("good.png").c_str());
-    {
-        ExclusiveLock lock(app.surfaceLock);
-        app.surfacesLive = false;
-    }
-    LoadImageIntoDisplay(Path("after.png").c_str());
-    {
-        ExclusiveLock lock(app.surfaceLock);
-        app.surfacesLive = true;
-    }
-    EXPECT_NE(kGreen, DisplayPixel(10, 10));
+    app.surfaces.DestroySurfaces();
+    EXPECT_EQ(0, LoadImageIntoDisplay(Path("after.png").c_str()).width);
+    EXPECT_FALSE(DisplayCopy(64, 64).Copied());
+    FreshSurfaces();
+    EXPECT_EQ(64, LoadImageIntoDisplay(Path("after.png").c_str()).width);
 }
 
 TEST_F(ImagingTest, FindEncoderClsidMatchesTheMimeTypeExactly) {
@@ -232,6 +422,7 @@ TEST_F(ImagingTest, FindEncoderClsidMatchesTheMimeTypeExactly) {
 }
 
 TEST_F(ImagingTest, SnapshotHasTheClientSizeAndIsBlackBeyondTheSurface) {
+    FreshSurfaces();
     MakePicture(Wide(Path("shown.png")), 640, 480, kGreen);
     LoadImageIntoDisplay(Path("shown.png").c_str());
     SetClientSize(1100, 800);
@@ -271,8 +462,8 @@ TEST_F(ImagingTest, JapanesePathLoadsAndSaves) {
     const std::string snapshot = ansiFolder + "\\\x95\xdb\x91\xb6.jpg";  // 保存.jpg
 
     LoadImageIntoDisplay(picture.c_str());
-    EXPECT_EQ(320, PictureSize().cx);
-    EXPECT_EQ(240, PictureSize().cy);
+    EXPECT_EQ(320, ShownSize().cx);
+    EXPECT_EQ(240, ShownSize().cy);
     EXPECT_EQ(kBlue, DisplayPixel(5, 5));
 
     SetClientSize(320, 240);

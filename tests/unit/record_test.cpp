@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "imaging/surfaces.h"
+#include "display_bits.h"
 #include "record/avi_layout.h"
 #include "record/movie_recorder.h"
 
@@ -195,21 +195,6 @@ TEST(StreamValues, CompressOptionsFromTheChoice) {
         EXPECT_EQ(static_cast<void*>(state), o.lpParms) << c.what;
         EXPECT_EQ(sizeof state, o.cbParms) << c.what;
         EXPECT_EQ(0u, o.dwInterleaveEvery) << c.what;
-    }
-}
-
-TEST(StreamValues, SurfaceFillsAtMostItsOwnSize) {
-    const struct {
-        LONG w, h, cx, cy;
-    } cases[] = {{320, 240, 320, 240},
-                 {1024, 768, 1024, 768},
-                 {1030, 770, 1024, 768},
-                 {2000, 100, 1024, 100},
-                 {5, 900, 5, 768}};
-    for (const auto& c : cases) {
-        SIZE s = SurfacePart(c.w, c.h);
-        EXPECT_EQ(c.cx, s.cx) << c.w << " x " << c.h;
-        EXPECT_EQ(c.cy, s.cy) << c.w << " x " << c.h;
     }
 }
 
@@ -508,11 +493,11 @@ protected:
     void Use(HWND window) {
         window_ = window;
         app.mainWindow = window;
-        CreateSurfaces();
-        ASSERT_TRUE(app.surfacesLive);
+        app.surfaces.CreateSurfaces(window);
+        ASSERT_TRUE(DisplayCopy(1, 1).Copied());
     }
     void TearDown() override {
-        DestroySurfaces();
+        app.surfaces.DestroySurfaces();
         if (window_) {
             DestroyWindow(window_);
         }
@@ -528,14 +513,13 @@ COLORREF Probe(int x, int y) {
 
 TEST_F(RecorderWindow, AFrameIsThePictureBottomUpInBlueGreenRed) {
     Use(MakeWindow(WS_POPUP, 5, 3));
-    {
-        ExclusiveLock lock(app.surfaceLock);
+    PaintDisplay(5, 3, [](HDC dc) {
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 5; ++x) {
-                SetPixel(app.displaySurface.dc, x, y, Probe(x, y));
+                SetPixel(dc, x, y, Probe(x, y));
             }
         }
-    }
+    });
     FrameLayout l;
     ASSERT_TRUE(MakeFrameLayout(5, 3, l));
     FrameGrabber grabber;
@@ -557,30 +541,29 @@ TEST_F(RecorderWindow, AFrameIsThePictureBottomUpInBlueGreenRed) {
     }
 
     // Once the window's destruction has freed the surfaces, no frame is taken.
-    DestroySurfaces();
+    app.surfaces.DestroySurfaces();
     EXPECT_FALSE(grabber.Capture());
 }
 
-TEST_F(RecorderWindow, BeyondTheSurfaceTheFrameIsBlack) {
-    Use(MakeWindow(WS_POPUP, 1030, 770));
-    {
-        ExclusiveLock lock(app.surfaceLock);
-        PatBlt(app.displaySurface.dc, 0, 0, kSurfaceWidth, kSurfaceHeight, WHITENESS);
-    }
+TEST_F(RecorderWindow, AnHdFrameHoldsThePictureAndIsBlackBeyondTheSurface) {
+    // A frame larger than the first surfaces, showing a picture that grew them.
+    Use(MakeWindow(WS_POPUP, 1930, 1090));
+    FillDisplay(1920, 1080, RGB(255, 255, 255));
     FrameLayout l;
-    ASSERT_TRUE(MakeFrameLayout(1030, 770, l));
+    ASSERT_TRUE(MakeFrameLayout(1930, 1090, l));
     FrameGrabber grabber;
     ASSERT_TRUE(grabber.Open(window_, l));
     ASSERT_TRUE(grabber.Capture());
     auto at = [&](int x, int y) {
-        const unsigned char* p = grabber.Pixels() + (769 - y) * l.stride + 3 * x;
+        const unsigned char* p = grabber.Pixels() + (1089 - y) * l.stride + 3 * x;
         return RGB(p[2], p[1], p[0]);
     };
     EXPECT_EQ(RGB(255, 255, 255), at(0, 0));
-    EXPECT_EQ(RGB(255, 255, 255), at(1023, 767));
-    EXPECT_EQ(RGB(0, 0, 0), at(1024, 0));
-    EXPECT_EQ(RGB(0, 0, 0), at(0, 768));
-    EXPECT_EQ(RGB(0, 0, 0), at(1029, 769));
+    EXPECT_EQ(RGB(255, 255, 255), at(1919, 1079));
+    EXPECT_EQ(RGB(255, 255, 255), at(1500, 900));
+    EXPECT_EQ(RGB(0, 0, 0), at(1920, 0));
+    EXPECT_EQ(RGB(0, 0, 0), at(0, 1080));
+    EXPECT_EQ(RGB(0, 0, 0), at(1929, 1089));
 }
 
 TEST_F(RecorderWindow, NoClientAreaStartsNoRecording) {
