@@ -3,6 +3,7 @@
 
 Routes (each answers a GET):
   /live.jpg, /live640.jpg   a lively scene that changes at every request (320 x 240, 640 x 480)
+  /live/WxH.jpg             the same scene at any size up to 4096 x 4096 (made on first use)
   /file/NAME                the file NAME from --files, as image/jpeg
   /404                      status 404 with an HTML page
   /bytes/N                  a body of exactly N bytes
@@ -118,6 +119,8 @@ def make_handler(camera):
                 return self.answer_item("live")
             if route == "/live640.jpg":
                 return self.answer_item("live640")
+            if route.startswith("/live/") and route.endswith(".jpg"):
+                return self.answer_item("livesize:" + route[len("/live/"):-len(".jpg")])
             if route.startswith("/file/"):
                 return self.answer_item("file:" + route[len("/file/"):])
             if route.startswith("/cut/"):
@@ -133,6 +136,12 @@ def make_handler(camera):
             if kind == "live" or kind == "live640":
                 frames = camera.live_frames("320x240" if kind == "live" else "640x480")
                 self.send_body(200, frames[camera.next_index(kind, len(frames))])
+            elif kind == "livesize":
+                w, _, h = arg.partition("x")
+                if not (w.isdigit() and h.isdigit() and 0 < int(w) <= 4096 and 0 < int(h) <= 4096):
+                    return self.answer_item("404")
+                frames = camera.live_frames("%dx%d" % (int(w), int(h)))
+                self.send_body(200, frames[camera.next_index(item, len(frames))])
             elif kind == "file":
                 try:
                     self.send_body(200, self.read_file(arg))

@@ -93,7 +93,7 @@ def colour_close(a, b, tolerance=24):
 class World:
     """One test's display, prefix, working folder, registry and camera."""
 
-    def __init__(self, *, jpg=True, avi=True, managed=False, name="e2e"):
+    def __init__(self, *, jpg=True, avi=True, managed=False, name="e2e", screen="1280x1024"):
         self.root = tempfile.mkdtemp(prefix="torvanel-%s-" % name)
         self.prefix = os.path.join(self.root, "prefix")
         self.work = os.path.join(self.root, "work")
@@ -112,7 +112,7 @@ class World:
         self.display = None
         self.port = None
         try:
-            self._start_display()
+            self._start_display(screen)
             self._make_prefix(managed)
         except BaseException:
             self.close()
@@ -120,10 +120,10 @@ class World:
 
     # ----- set-up -----
 
-    def _start_display(self):
+    def _start_display(self, screen):
         read_fd, write_fd = os.pipe()
         self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten",
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen + "x24", "-nolisten",
              "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as r:
@@ -271,6 +271,11 @@ class World:
             return None
         v = [int(n) for n in out.split()]
         return tuple(v[4:])
+
+    def resize(self, width, height, window_class="TORVANEL"):
+        """Gives the main window this outer size, as a user dragging its frame would."""
+        rc, _ = self.probe("resize", window_class, str(width), str(height))
+        assert rc == 0, "resize failed"
 
     def click_client(self, cx, cy, button=3):
         """Clicks at (cx, cy) of the main window's client area."""

@@ -1,8 +1,10 @@
 // A small helper for the end-to-end tests: reports what only Win32 can tell
-// about the tool's window (frame metrics, client rectangle on screen).
+// about the tool's window (frame metrics, client rectangle on screen), and
+// resizes it as a user would.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv) {
@@ -25,6 +27,17 @@ int main(int argc, char** argv) {
         std::printf("%ld %ld %ld %ld %ld %ld %ld %ld\n", origin.x, origin.y, rc.right, rc.bottom,
                     outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top);
         return 0;
+    }
+    if (argc >= 5 && std::strcmp(argv[1], "resize") == 0) {
+        // As a user dragging the frame: the window takes this outer size.
+        HWND window = FindWindowA(argv[2], nullptr);
+        if (!window) {
+            return 2;
+        }
+        return SetWindowPos(window, nullptr, 0, 0, std::atoi(argv[3]), std::atoi(argv[4]),
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
+                   ? 0
+                   : 3;
     }
     return 1;
 }

@@ -141,23 +141,24 @@ class SettingsDialogTest(ToolTestCase):
         world.wait_window()
         wait_until(lambda: picture_size(world) == (320, 240), 20, what="the fit to 320 x 240")
 
-        # From now on the camera sends a smaller picture; only a cleared
-        # windowSized makes the window follow it.
-        smaller = world.picture("b.jpg", ["-size", "200x150", "xc:#c06020"])
-        os.replace(smaller, os.path.join(world.files, "a.jpg"))
+        # The user resizes the window; the camera's size stays, so only a
+        # cleared windowSized fits the window to the picture again.
+        world.resize(400, 300)
+        resized = picture_size(world)
+        self.assertNotEqual((320, 240), resized)
         wait_more_requests(world, 3)
-        self.assertEqual((320, 240), picture_size(world))
+        self.assertEqual(resized, picture_size(world))
 
         for how in ("cancel", "escape", "close_box"):
             with self.subTest("left by " + how):
                 getattr(Dialog(world), how)()
                 wait_more_requests(world, 3)
-                self.assertEqual((320, 240), picture_size(world), "no refit")
+                self.assertEqual(resized, picture_size(world), "no refit")
                 self.assertEqual(in_force, stored(world))
 
         with self.subTest("OK without a change refits and writes what was shown"):
             Dialog(world).ok()
-            wait_until(lambda: picture_size(world) == (200, 150), 10, what="the refit")
+            wait_until(lambda: picture_size(world) == (320, 240), 10, what="the refit")
             # A CheckFlg of 2 shows as a ticked box, which stores 1.
             self.assertEqual(dict(in_force, CheckFlg=1), stored(world))
 
