@@ -117,7 +117,6 @@ size_t BareDownload(const std::string& url, DWORD readSize) {
 
 // Decoding alone: load, read the size, release.
 UINT BareDecode(const std::wstring& path) {
-    ExclusiveLock lock(app.surfaceLock);
     GpImage* raw = nullptr;
     if (gp::GdipLoadImageFromFile(path.c_str(), &raw) != Gdiplus::Ok) {
         return 0;
@@ -147,7 +146,7 @@ DWORD WINAPI RunPasses(void* param) {
         const double t1 = bench::NowMs();
         LoadImageIntoDisplay("work.jpg");
         const double t2 = bench::NowMs();
-        PresentDisplay();
+        app.surfaces.PresentDisplay(app.mainWindow);
         const double t3 = bench::NowMs();
         job.timings.download.push_back(t1 - t0);
         job.timings.decode.push_back(t2 - t1);
@@ -198,7 +197,9 @@ bool Run(Job& job) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT) {
-        return PaintMainWindow(window);
+        PaintDc paint(window);
+        app.surfaces.Paint(paint.Get());
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -245,14 +246,18 @@ int main() {
     }
     app.mainWindow = window;
     StartGdiplus();
-    CreateSurfaces();
+    app.surfaces.CreateSurfaces(window);
 
     // Fixed bodies, so a pass and its floors move the same bytes.
     // The floors decode a copy of the body the passes fetch.
     if (!CopyFrame(base + "live.jpg", "frame320.jpg") ||
         !CopyFrame(base + "live640.jpg", "frame640.jpg") ||
+        !CopyFrame(base + "live/1920x1080.jpg", "frame1080.jpg") ||
+        !CopyFrame(base + "live/3840x2160.jpg", "frame2160.jpg") ||
         !CopyFileA("frame320.jpg", "floor320.jpg", FALSE) ||
-        !CopyFileA("frame640.jpg", "floor640.jpg", FALSE)) {
+        !CopyFileA("frame640.jpg", "floor640.jpg", FALSE) ||
+        !CopyFileA("frame1080.jpg", "floor1080.jpg", FALSE) ||
+        !CopyFileA("frame2160.jpg", "floor2160.jpg", FALSE)) {
         std::fprintf(stderr, "the camera gave no frames\n");
         return 1;
     }
@@ -261,19 +266,23 @@ int main() {
         const char* label;
         const char* file;
         const wchar_t* floor;
+        int passes;
     } sizes[] = {
-        {"320x240", "frame320.jpg", L"floor320.jpg"},
-        {"640x480", "frame640.jpg", L"floor640.jpg"},
+        {"320x240", "frame320.jpg", L"floor320.jpg", kTimedPasses},
+        {"640x480", "frame640.jpg", L"floor640.jpg", kTimedPasses},
+        {"1920x1080", "frame1080.jpg", L"floor1080.jpg", kTimedPasses / 3},
+        {"3840x2160", "frame2160.jpg", L"floor2160.jpg", kTimedPasses / 10},
     };
     for (const auto& s : sizes) {
-        Job job{base + "file/" + s.file, s.floor, kTimedPasses, true, {}, {}};
+        Job job{base + "file/" + s.file, s.floor, s.passes, true, {}, {}};
         if (!Run(job)) {
             return 1;
         }
         Report(s.label, job.timings);
     }
 
-    Job soak{base + "file/frame320.jpg", L"", kMemoryPasses, false, {}, {}};
+    // The memory of a long run at HD: within three surfaces' worth plus 30 MB.
+    Job soak{base + "file/frame1080.jpg", L"", kMemoryPasses, false, {}, {}};
     if (!Run(soak)) {
         return 1;
     }
@@ -283,8 +292,10 @@ int main() {
         std::printf("after %d passes: private %zu KiB, working set %zu KiB, GDI objects %lu\n",
                     passes, usage.privateBytes / 1024, usage.workingSet / 1024, usage.gdiObjects);
     }
+    std::printf("bound at 1920x1080: 3 x (1920 x 1080 x 4) + 30 MB = %u KiB\n",
+                (3u * 1920u * 1080u * 4u + 30u * 1024u * 1024u) / 1024u);
 
-    DestroySurfaces();
+    app.surfaces.DestroySurfaces();
     StopGdiplus();
     DestroyWindow(window);
     return 0;

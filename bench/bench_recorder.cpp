@@ -14,7 +14,6 @@
 #include "app/app_state.h"
 #include "base/scoped_win.h"
 #include "bench_util.h"
-#include "imaging/surfaces.h"
 #include "record/avi_layout.h"
 #include "record/movie_recorder.h"
 
@@ -23,7 +22,13 @@ using namespace torvanel;
 namespace {
 
 constexpr int kFrames = 60;
-constexpr int kFloorWrites = 60;
+constexpr SIZE kLargest{3840, 2160};
+
+// Fewer frames for the large sizes, so a run writes a few hundred MB at most.
+int FramesFor(const FrameLayout& layout) {
+    const int frames = static_cast<int>(60.0 * 640 * 480 / (layout.width * layout.height));
+    return frames < 10 ? 10 : (frames > kFrames ? kFrames : frames);
+}
 
 struct Figures {
     double capture;   // copy and conversion
@@ -57,7 +62,7 @@ bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& pa
         return false;
     }
     std::vector<double> capture, write, frame;
-    for (LONG i = 0; i < kFrames; ++i) {
+    for (LONG i = 0; i < FramesFor(layout); ++i) {
         const double t0 = bench::NowMs();
         if (!grabber.Capture()) {
             return false;
@@ -101,7 +106,7 @@ bool MeasureAviFloor(const FrameLayout& layout, const std::string& path, Figures
             return false;
         }
         std::vector<unsigned char> bytes(layout.pixelBytes, 0x5A);
-        for (LONG i = 0; i < kFrames; ++i) {
+        for (LONG i = 0; i < FramesFor(layout); ++i) {
             const double t0 = bench::NowMs();
             if (AVIStreamWrite(stream, i, 1, bytes.data(), static_cast<LONG>(layout.pixelBytes),
                                AVIIF_KEYFRAME, nullptr, nullptr) != 0) {
@@ -124,7 +129,7 @@ bool MeasureFloor(const FrameLayout& layout, const std::string& path, Figures& f
         if (!file) {
             return false;
         }
-        for (int i = 0; i < kFloorWrites; ++i) {
+        for (int i = 0; i < FramesFor(layout); ++i) {
             DWORD written = 0;
             const double t0 = bench::NowMs();
             if (!WriteFile(file.Get(), bytes.data(), layout.pixelBytes, &written, nullptr) ||
@@ -148,33 +153,35 @@ int main() {
     wc.lpszClassName = "BenchRecorder";
     RegisterClassA(&wc);
     // Never shown: only its DC is the reference, as the main window's is.
-    HWND window = CreateWindowExA(0, "BenchRecorder", "bench", WS_POPUP, 0, 0, kSurfaceWidth,
-                                  kSurfaceHeight, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = CreateWindowExA(0, "BenchRecorder", "bench", WS_POPUP, 0, 0, 640, 480, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
     if (!window) {
         std::printf("no window\n");
         return 2;
     }
     app.mainWindow = window;
-    CreateSurfaces();
-    if (!app.surfacesLive) {
-        std::printf("no surfaces\n");
-        return 2;
-    }
-    {
-        // A picture with detail everywhere, so no copy can take a short cut.
-        ExclusiveLock lock(app.surfaceLock);
-        for (int y = 0; y < kSurfaceHeight; y += 8) {
-            for (int x = 0; x < kSurfaceWidth; x += 8) {
+    app.surfaces.CreateSurfaces(window);
+    // A picture with detail everywhere, so no copy can take a short cut, large
+    // enough for every frame size.
+    const PictureSize shown = app.surfaces.DrawPicture([](FrameSurfaces::Canvas& canvas) {
+        HDC dc = canvas.Prepare(kLargest.cx, kLargest.cy);
+        for (int y = 0; dc && y < kLargest.cy; y += 8) {
+            for (int x = 0; x < kLargest.cx; x += 8) {
                 Scoped<HBRUSH, GdiObjectTraits<HBRUSH>> brush(
                     CreateSolidBrush(RGB(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF)));
                 RECT r{x, y, x + 8, y + 8};
-                FillRect(app.displaySurface.dc, &r, brush.Get());
+                FillRect(dc, &r, brush.Get());
             }
         }
+        return dc ? PictureSize{kLargest.cx, kLargest.cy} : PictureSize{0, 0};
+    });
+    if (shown.width != kLargest.cx) {
+        std::printf("no surfaces\n");
+        return 2;
     }
 
     const std::string folder = Folder();
-    const SIZE sizes[] = {{640, 480}, {1024, 768}};
+    const SIZE sizes[] = {{640, 480}, {1024, 768}, {1920, 1080}, kLargest};
     std::printf("%-10s %12s %12s %12s %12s %8s\n", "frame", "copy+conv", "write", "frame", "floor",
                 "ratio");
     int status = 0;
@@ -194,9 +201,11 @@ int main() {
         std::printf("%-10s %9.3f ms %9.3f ms %9.3f ms %9.3f ms %9.3f ms %7.2fx\n", name, f.capture,
                     f.write, f.frame, f.floor, f.aviFloor, f.floor > 0 ? f.frame / f.floor : 0.0);
     }
-    std::printf("medians of %d frames and %d writes each floor; ratio: frame / floor (aim 3x)\n",
-                kFrames, kFloorWrites);
-    DestroySurfaces();
+    std::printf(
+        "medians of up to %d frames and writes each (fewer for the large sizes); ratio: frame / "
+        "floor (aim 3x)\n",
+        kFrames);
+    app.surfaces.DestroySurfaces();
     DestroyWindow(window);
     return status;
 }
