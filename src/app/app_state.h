@@ -30,6 +30,7 @@ struct Settings {
     std::atomic<int32_t> TimerSec;   // UI thread only
     std::atomic<int32_t> CheckFlg;   // UI thread only
     std::atomic<int32_t> ErrorRate;  // UI thread only
+    std::atomic<int32_t> NoiseLevel;  // UI thread only
 };
 
 struct AppState {

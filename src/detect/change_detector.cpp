@@ -45,7 +45,8 @@ void ChangeDetector() {
     if (width <= 0 || height <= 0) {
         return;
     }
-    const int32_t changed = counter.Count(app.currentSurface, app.previousSurface, width, height);
+    const int32_t changed = counter.Count(app.currentSurface, app.previousSurface, width, height,
+                                          app.settings.NoiseLevel.load());
     if (changed < 0 || changed < ChangeThreshold(width, height, app.settings.ErrorRate.load())) {
         return;
     }

@@ -45,7 +45,7 @@ bool SurfaceChangeCounter::Read(const Surface& from, int32_t width, int32_t heig
 }
 
 int32_t SurfaceChangeCounter::Count(const Surface& current, const Surface& previous, int32_t width,
-                                    int32_t height) {
+                                    int32_t height, int32_t noiseLevel) {
     if (width <= 0 || height <= 0) {
         return 0;
     }
@@ -53,7 +53,7 @@ int32_t SurfaceChangeCounter::Count(const Surface& current, const Surface& previ
         return -1;
     }
     return CountChangedPixels(current_.pixels, previous_.pixels, kSurfaceWidth, kSurfaceHeight,
-                              width, height);
+                              width, height, noiseLevel);
 }
 
 }  // namespace torvanel

@@ -16,7 +16,8 @@ namespace torvanel {
 class SurfaceChangeCounter {
 public:
     // The count, or -1 when a surface could not be read.
-    int32_t Count(const Surface& current, const Surface& previous, int32_t width, int32_t height);
+    int32_t Count(const Surface& current, const Surface& previous, int32_t width, int32_t height,
+                  int32_t noiseLevel);
 
 private:
     // A 1024 x 768 top-down 32-bit DIB section selected into its own DC. The DC
