@@ -11,9 +11,14 @@ Routes (each answers a GET):
   /cut/NAME                 announces NAME's full length, sends half of it, then closes
   /stall                    reads the request and never answers (until the server stops)
   /garbage                  status 200, image/jpeg, bytes that are no picture
+  /noisy/KIND-S.jpg         a scene as a real camera sends it: sensor noise of S grey
+                            levels (standard deviation, each colour byte, new in every frame),
+                            JPEG quality 80, 320 x 240; KIND "still", or "moving" with a dark
+                            48 x 48 square (3 % of the picture) crossing it. Frames change
+                            with the clock, 5 a second, whatever the request rate
   /seq/A,B,C                answers each request as the next route of the list, in turn:
                             file:NAME, cut:NAME, 404, empty, garbage, stall, live, live640,
-                            bytes:N (the counter is kept per list)
+                            noisy:KIND-S, bytes:N (the counter is kept per list)
 
 Every request is appended to --log as one JSON line: its path and headers.
 The port is written to --port-file once the server listens. The server stops
@@ -22,7 +27,11 @@ on SIGTERM or SIGINT, and by itself after --lifetime seconds.
 import argparse
 import http.server
 import json
+import math
+import operator
 import os
+import random
+import re
 import signal
 import subprocess
 import sys
@@ -47,6 +56,116 @@ def make_live_frames(directory, size, count):
             for i in range(1, count + 1)]
 
 
+# The noisy feeds: one scene, drawn once; noise and the moving square per frame.
+NOISY_SIZE = (320, 240)
+NOISY_FPS = 5
+NOISY_QUALITY = 80
+NOISY_STILL_FRAMES = 10  # a 2 s cycle: looks 1 s apart never get the same frame
+NOISY_OBJECT = 48  # side of the dark square: 2,304 pixels, 3 % of 320 x 240
+NOISY_STEP = 16  # pixels the square moves per frame: 80 a second
+NOISY_OBJECT_TOP = 96
+NOISY_OBJECT_COLOUR = bytes((24, 24, 28))
+NOISY_MAX_SIGMA = 32
+# Part of the cache folder's name: a change to the frames below needs new files.
+NOISY_VERSION = 1
+NOISY_SCENE = [
+    "-size", "%dx%d" % NOISY_SIZE, "gradient:#a8c8e8-#e0e8f0",
+    "-fill", "#4a6a30", "-draw", "rectangle 0,176 319,239",
+    "-fill", "#b07850", "-draw", "rectangle 36,96 124,180",
+    "-fill", "#6c4830", "-draw", "polygon 28,98 80,62 132,98",
+    "-fill", "#e8e0c0", "-draw", "rectangle 60,120 84,150",
+    "-fill", "#d0c890", "-draw", "circle 250,130 250,158",
+    "-blur", "0x0.8",
+]
+
+
+def parse_noisy(name):
+    """("still" or "moving", sigma) from a name such as "moving-4", or None."""
+    m = re.fullmatch(r"(still|moving)-(\d{1,2})", name)
+    if not m or int(m.group(2)) > NOISY_MAX_SIGMA:
+        return None
+    return m.group(1), int(m.group(2))
+
+
+def noisy_frame_count(kind):
+    if kind == "still":
+        return NOISY_STILL_FRAMES
+    # From fully left of the picture to its right edge.
+    return (NOISY_SIZE[0] + NOISY_OBJECT) // NOISY_STEP
+
+
+def read_ppm(blob):
+    """(width, height, RGB bytes) of a binary PPM with maxval 255."""
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while blob[pos:pos + 1].isspace():
+            pos += 1
+        end = pos
+        while not blob[end:end + 1].isspace():
+            end += 1
+        fields.append(blob[pos:end])
+        pos = end
+    w, h = int(fields[1]), int(fields[2])
+    return w, h, blob[pos + 1:pos + 1 + w * h * 3]
+
+
+def noisy_scene():
+    out = subprocess.run(["convert"] + NOISY_SCENE + ["-depth", "8", "ppm:-"],
+                         stdout=subprocess.PIPE, check=True).stdout
+    w, h, rgb = read_ppm(out)
+    assert (w, h) == NOISY_SIZE
+    return rgb
+
+
+def draw_square(rgb, left):
+    """The dark square with its left edge at x = left, cut at the picture's sides."""
+    width = NOISY_SIZE[0]
+    x0, x1 = max(0, left), min(width, left + NOISY_OBJECT)
+    if x0 >= x1:
+        return rgb
+    out = bytearray(rgb)
+    run = NOISY_OBJECT_COLOUR * (x1 - x0)
+    for y in range(NOISY_OBJECT_TOP, NOISY_OBJECT_TOP + NOISY_OBJECT):
+        start = (y * width + x0) * 3
+        out[start:start + len(run)] = run
+    return bytes(out)
+
+
+def add_noise(rgb, sigma, seed):
+    """Each byte plus its own normal deviate of standard deviation sigma, rounded
+    and held within 0..255: round(v + g) = v + round(g) for a whole v, so the
+    rounded deviate is drawn directly from its exact distribution."""
+    if sigma <= 0:
+        return rgb
+    spread = max(1, int(6 * sigma + 1))
+    values = list(range(-spread, spread + 1))
+
+    def cdf(x):
+        return 0.5 * (1.0 + math.erf(x / (sigma * math.sqrt(2.0))))
+
+    weights = [cdf(v + 0.5) - cdf(v - 0.5) for v in values]
+    clamp = bytes(min(255, max(0, v - spread)) for v in range(256 + 2 * spread))
+    offsets = random.Random(seed).choices([v + spread for v in values], weights=weights,
+                                          k=len(rgb))
+    return bytes(map(clamp.__getitem__, map(operator.add, rgb, offsets)))
+
+
+def make_noisy_frame(scene, kind, sigma, index):
+    """One frame of a noisy feed as JPEG bytes."""
+    rgb = scene
+    if kind == "moving":
+        rgb = draw_square(rgb, -NOISY_OBJECT + index * NOISY_STEP)
+    rgb = add_noise(rgb, sigma, "%s-%d-%d" % (kind, sigma, index))
+    ppm = b"P6\n%d %d\n255\n" % NOISY_SIZE + rgb
+    return subprocess.run(["convert", "ppm:-", "-quality", str(NOISY_QUALITY), "jpg:-"],
+                          input=ppm, stdout=subprocess.PIPE, check=True).stdout
+
+
+def noisy_frame_path(cache_dir, kind, sigma, index):
+    folder = os.path.join(cache_dir, "noisy%d-%s-%d" % (NOISY_VERSION, kind, sigma))
+    return os.path.join(folder, "f%03d.jpg" % index)
+
+
 class Camera:
     def __init__(self, files_dir, log_path, cache_dir):
         self.files_dir = files_dir
@@ -56,6 +175,10 @@ class Camera:
         self.stop = threading.Event()
         self.live = {}
         self.cache_dir = cache_dir
+        # Noisy frames are made on first use (about 0.1 s each) and kept on disk.
+        self.noisy_lock = threading.Lock()
+        self.noisy_scene = None
+        self.noisy = {}
 
     def live_frames(self, size):
         with self.lock:
@@ -63,6 +186,24 @@ class Camera:
                 self.live[size] = make_live_frames(
                     os.path.join(self.cache_dir, "live-" + size), size, 48)
             return self.live[size]
+
+    def noisy_frame(self, kind, sigma, index):
+        key = (kind, sigma, index)
+        with self.noisy_lock:
+            if key not in self.noisy:
+                path = noisy_frame_path(self.cache_dir, kind, sigma, index)
+                if not os.path.exists(path):
+                    if self.noisy_scene is None:
+                        self.noisy_scene = noisy_scene()
+                    body = make_noisy_frame(self.noisy_scene, kind, sigma, index)
+                    os.makedirs(os.path.dirname(path), exist_ok=True)
+                    tmp = "%s.%d.tmp" % (path, os.getpid())
+                    with open(tmp, "wb") as f:
+                        f.write(body)
+                    os.replace(tmp, path)
+                with open(path, "rb") as f:
+                    self.noisy[key] = f.read()
+            return self.noisy[key]
 
     def next_index(self, key, modulo):
         with self.lock:
@@ -123,6 +264,8 @@ def make_handler(camera):
                 return self.answer_item("livesize:" + route[len("/live/"):-len(".jpg")])
             if route.startswith("/file/"):
                 return self.answer_item("file:" + route[len("/file/"):])
+            if route.startswith("/noisy/") and route.endswith(".jpg"):
+                return self.answer_item("noisy:" + route[len("/noisy/"):-len(".jpg")])
             if route.startswith("/cut/"):
                 return self.answer_item("cut:" + route[len("/cut/"):])
             if route.startswith("/bytes/"):
@@ -142,6 +285,12 @@ def make_handler(camera):
                     return self.answer_item("404")
                 frames = camera.live_frames("%dx%d" % (int(w), int(h)))
                 self.send_body(200, frames[camera.next_index(item, len(frames))])
+            elif kind == "noisy" and parse_noisy(arg):
+                feed, sigma = parse_noisy(arg)
+                # The clock picks the frame, so the scene moves at the same speed
+                # however often it is fetched.
+                index = int(time.time() * NOISY_FPS) % noisy_frame_count(feed)
+                self.send_body(200, camera.noisy_frame(feed, sigma, index))
             elif kind == "file":
                 try:
                     self.send_body(200, self.read_file(arg))

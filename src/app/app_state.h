@@ -12,7 +12,7 @@ namespace torvanel {
 
 constexpr int kTextSize = 256;
 
-// The eight persisted values, named as their registry values. The numbers are
+// The nine persisted values, named as their registry values. The numbers are
 // atomics because the fetch and recorder threads read them while the settings
 // dialog replaces them; each is replaced as one whole word.
 struct Settings {
@@ -24,6 +24,7 @@ struct Settings {
     std::atomic<int32_t> TimerSec;   // UI thread only
     std::atomic<int32_t> CheckFlg;   // UI thread only
     std::atomic<int32_t> ErrorRate;  // UI thread only
+    std::atomic<int32_t> NoiseLevel;  // UI thread only
 };
 
 struct AppState {

@@ -18,10 +18,11 @@ int32_t ChangeThreshold(int32_t width, int32_t height, int32_t errorRate);
 // `stride` pixels, `rows` rows in each buffer, both buffers holding the same
 // rows in the same order (row order does not change a count). Counts, over the
 // first min(width, stride) pixels of the first min(height, rows) rows, the
-// pixels whose red, green and blue differ; the fourth byte is ignored. Pixels of
-// the picture beyond the buffers never count. A width or height of 0 or less
-// counts nothing.
+// pixels whose red, green or blue byte differs by more than noiseLevel; the
+// fourth byte is ignored. A noiseLevel below 0 counts as 0 (any difference), one
+// of 255 or more lets no pixel change. Pixels of the picture beyond the buffers
+// never count. A width or height of 0 or less counts nothing.
 int32_t CountChangedPixels(const uint32_t* current, const uint32_t* previous, int32_t stride,
-                           int32_t rows, int32_t width, int32_t height);
+                           int32_t rows, int32_t width, int32_t height, int32_t noiseLevel);
 
 }  // namespace torvanel

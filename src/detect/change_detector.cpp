@@ -44,7 +44,7 @@ void ChangeDetector() {
     if (width <= 0 || height <= 0 || !read) {
         return;
     }
-    const int32_t changed = counter.Count(width, height);
+    const int32_t changed = counter.Count(width, height, app.settings.NoiseLevel.load());
     if (changed < ChangeThreshold(width, height, app.settings.ErrorRate.load())) {
         return;
     }

@@ -59,22 +59,23 @@ bool SurfaceChangeCounter::Read(HDC current, HDC previous, SIZE looks, int32_t w
            Copy(current, width, height, current_) && Copy(previous, width, height, previous_);
 }
 
-int32_t SurfaceChangeCounter::Count(int32_t width, int32_t height) const {
+int32_t SurfaceChangeCounter::Count(int32_t width, int32_t height, int32_t noiseLevel) const {
     if (width <= 0 || height <= 0 || !current_.pixels || !previous_.pixels ||
         current_.size.cx != previous_.size.cx) {
         return 0;
     }
     // Both buffers have the looks' size: pixels beyond them never count.
     return CountChangedPixels(current_.pixels, previous_.pixels, current_.size.cx,
-                              std::min(current_.size.cy, previous_.size.cy), width, height);
+                              std::min(current_.size.cy, previous_.size.cy), width, height,
+                              noiseLevel);
 }
 
 int32_t SurfaceChangeCounter::Count(HDC current, HDC previous, SIZE looks, int32_t width,
-                                    int32_t height) {
+                                    int32_t height, int32_t noiseLevel) {
     if (!Read(current, previous, looks, width, height)) {
         return -1;
     }
-    return Count(width, height);
+    return Count(width, height, noiseLevel);
 }
 
 }  // namespace torvanel

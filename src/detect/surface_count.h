@@ -20,10 +20,11 @@ class SurfaceChangeCounter {
 public:
     // looks: the size of both look surfaces. False when one could not be read.
     bool Read(HDC current, HDC previous, SIZE looks, int32_t width, int32_t height);
-    // The count over what Read copied last.
-    int32_t Count(int32_t width, int32_t height) const;
+    // The count over what Read copied last, at the given noise level.
+    int32_t Count(int32_t width, int32_t height, int32_t noiseLevel) const;
     // Both in one: the count, or -1 when a look could not be read.
-    int32_t Count(HDC current, HDC previous, SIZE looks, int32_t width, int32_t height);
+    int32_t Count(HDC current, HDC previous, SIZE looks, int32_t width, int32_t height,
+                  int32_t noiseLevel);
 
 private:
     // A top-down 32-bit DIB section selected into its own DC. The DC is

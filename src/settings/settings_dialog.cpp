@@ -66,6 +66,7 @@ INT_PTR OnInitDialog(HWND dialog) {
     ShowNumber(dialog, IDC_WAIT_TIME, s.WaitTime);
     ShowNumber(dialog, IDC_TIMER_SEC, s.TimerSec);
     ShowNumber(dialog, IDC_ERROR_RATE, s.ErrorRate);
+    ShowNumber(dialog, IDC_NOISE_LEVEL, s.NoiseLevel);
     // No focus is set, and FALSE keeps the dialog manager from giving it to the
     // first tab stop.
     return FALSE;
@@ -84,6 +85,7 @@ void OnOk(HWND dialog) {
     AcceptNumber(dialog, IDC_WAIT_TIME, s.WaitTime, "WaitTime");
     AcceptNumber(dialog, IDC_TIMER_SEC, s.TimerSec, "TimerSec");
     AcceptNumber(dialog, IDC_ERROR_RATE, s.ErrorRate, "ErrorRate");
+    AcceptNumber(dialog, IDC_NOISE_LEVEL, s.NoiseLevel, "NoiseLevel");
     // The fetch loop fits the window to the next picture it loads.
     app.windowSized = 0;
     EndDialog(dialog, 1);

@@ -1,4 +1,4 @@
-// The settings dialog: shows, edits and stores the eight settings.
+// The settings dialog: shows, edits and stores the nine settings.
 #pragma once
 
 #include <windows.h>

@@ -109,6 +109,7 @@ void LoadSettings() {
     s.TimerSec = ReadDwordSetting(root, path, "TimerSec", kDefaultTimerSec);
     s.CheckFlg = ReadDwordSetting(root, path, "CheckFlg", kDefaultCheckFlg);
     s.ErrorRate = ReadDwordSetting(root, path, "ErrorRate", kDefaultErrorRate);
+    s.NoiseLevel = ReadDwordSetting(root, path, "NoiseLevel", kDefaultNoiseLevel);
 }
 
 }  // namespace torvanel

@@ -1,4 +1,4 @@
-// The eight settings, kept per user as values of one registry key.
+// The nine settings, kept per user as values of one registry key.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +17,8 @@ constexpr int32_t kDefaultWaitTime = 500;
 constexpr int32_t kDefaultTimerSec = 5;
 constexpr int32_t kDefaultCheckFlg = 0;
 constexpr int32_t kDefaultErrorRate = 30;
+// 0: any difference in a colour byte counts.
+constexpr int32_t kDefaultNoiseLevel = 0;
 
 // Each opens the key, does one access and closes it again. A value of another
 // type or size than the read expects reads as the default (or an empty text).

@@ -17,6 +17,13 @@ RED = (255, 0, 0)
 BLUE = (0, 0, 255)
 PICTURE = (200, 150)
 
+# The settings the help page recommends for a real camera.
+RECOMMENDED = dict(NoiseLevel=16, ErrorRate=2)
+# The camera's noisy feeds: a still scene with sensor noise of 2 or 4 grey
+# levels, or the same with a dark square of 3 % of the picture crossing it.
+STILL_NOISY = "noisy/still-%d.jpg"
+MOVING_NOISY = "noisy/moving-4.jpg"
+
 # A check file written before this many seconds after the first request came
 # from the priming tick (about 1 s) or from a timer faster than asked.
 NOT_BEFORE_S = 1.5
@@ -56,8 +63,14 @@ class DetectTest(ToolTestCase):
         return {n: os.stat(os.path.join(folder, n)).st_mtime for n in world.work_files("jpg")
                 if n.startswith("check") and n.endswith(".jpg")}
 
-    def watch(self, start):
-        time.sleep(max(0.0, start + WATCH_S - time.time()))
+    def watch(self, start, seconds=WATCH_S):
+        time.sleep(max(0.0, start + seconds - time.time()))
+
+    @staticmethod
+    def comparing_ticks(start, end):
+        """Ticks that compared between the first request and end: one a second,
+        the first (about 1 s in) only priming."""
+        return max(0, int(end - start) - 1)
 
     def test_changing_camera_fires_after_priming(self):
         # The picture swaps every 1.5 s between solid red and solid blue, so a
@@ -103,6 +116,42 @@ class DetectTest(ToolTestCase):
                 self.watch(start)
                 self.assertEqual({}, self.checks(world))
                 self.assertIsNone(tool.poll())
+
+    def test_noisy_still_scene_at_the_recommended_settings_writes_nothing_in_30_s(self):
+        # Both noise strengths at once, each in a world of its own.
+        runs = {sigma: self.start(STILL_NOISY % sigma, **RECOMMENDED) for sigma in (2, 4)}
+        self.watch(max(start for _, _, start in runs.values()), 30.5)
+        for sigma, (world, tool, start) in runs.items():
+            with self.subTest(noise=sigma):
+                self.assertEqual({}, self.checks(world))
+                # The feed was read all along, not stuck on one picture.
+                self.assertGreater(len(world.requests()), 30)
+                self.assertIsNone(tool.poll())
+
+    def test_noise_level_0_fires_on_every_tick_and_16_on_most_ticks_of_a_moving_object(self):
+        # NoiseLevel 0 is the rule without a level: on the noisy still scene
+        # nearly every pixel differs, so each comparing tick fires. At the
+        # recommended settings a dark square of 3 % crossing the same kind of
+        # scene fires too.
+        level_0 = dict(RECOMMENDED, NoiseLevel=0)
+        runs = {
+            "NoiseLevel 0, still scene": self.start(STILL_NOISY % 4, **level_0),
+            "recommended, moving square": self.start(MOVING_NOISY, **RECOMMENDED),
+        }
+        self.watch(max(start for _, _, start in runs.values()), 10.5)
+        end = time.time()
+        counts = {}
+        for name, (world, tool, start) in runs.items():
+            written = self.checks(world)
+            early = [n for n, t in written.items() if t - start < NOT_BEFORE_S]
+            self.assertEqual([], early, name)
+            self.assertIsNone(tool.poll(), name)
+            counts[name] = (len(written), self.comparing_ticks(start, end))
+        written, ticks = counts["NoiseLevel 0, still scene"]
+        # One tick may share its second, and so its file name, with the next.
+        self.assertGreaterEqual(written, ticks - 1, counts)
+        written, ticks = counts["recommended, moving square"]
+        self.assertGreaterEqual(written, 0.6 * ticks, counts)
 
     def test_missing_jpg_folder_writes_nothing_and_runs_on(self):
         world, tool, start = self.start("file/a.jpg", jpg=False, ErrorRate=0)

@@ -90,7 +90,7 @@ class PackageTest(unittest.TestCase):
         # No outside resources: only links within the page itself.
         self.assertEqual([], [l for l in page.links if not l.startswith("#")])
         defaults = code_defaults()
-        self.assertEqual(8, len(defaults), defaults)
+        self.assertEqual(9, len(defaults), defaults)
         for name, default in defaults.items():
             with self.subTest(setting=name):
                 self.assertIn(name, page.rows, "no row for %s" % name)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -23,6 +24,63 @@ struct Surface {
     HBITMAP bitmap;
 };
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+// The rule written plainly: a pixel changed when its red, green or blue byte
+// differs by more than the level, a level below 0 being 0. The fourth byte of a
+// 32-bit DIB pixel and of a COLORREF alike is not a colour.
+bool ChangedByRule(uint32_t a, uint32_t b, int32_t noiseLevel) {
+    const int32_t level = noiseLevel < 0 ? 0 : noiseLevel;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int32_t d =
+            static_cast<int32_t>((a >> shift) & 0xFF) - static_cast<int32_t>((b >> shift) & 0xFF);
+        if (d > level || -d > level) {
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr int32_t kNoiseLevels[] = {0, 1, 16, 254, 255, -1};
+
+// Pixel pairs at the edge of the rule for one noise level: pixel i's largest
+// colour difference is exactly the level (even i) or one more (odd i), in each
+// channel and both directions in turn; the other two channels differ by no more
+// than the level, and the fourth byte differs at random. So exactly the odd
+// pixels count, except at 255 and above, where no difference is "one more".
+class EdgePairs {
+public:
+    EdgePairs(int32_t noiseLevel, size_t count, uint32_t seed) : state_(seed) {
+        const int32_t at = std::clamp(noiseLevel, 0, 255);
+        current.resize(count);
+        previous.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t largest = std::min(i % 2 == 0 ? at : at + 1, 255);
+            const int channel = static_cast<int>((i / 2) % 3);
+            const bool up = (i / 6) % 2 == 0;
+            uint32_t a = (Next() & 0xFFu) << 24;
+            uint32_t b = (Next() & 0xFFu) << 24;
+            for (int c = 0; c < 3; ++c) {
+                const int32_t d = c == channel ? largest : static_cast<int32_t>(Next() % (at + 1));
+                const int32_t low = static_cast<int32_t>(Next() % static_cast<uint32_t>(256 - d));
+                const int32_t high = low + d;
+                a |= static_cast<uint32_t>(up ? high : low) << (8 * c);
+                b |= static_cast<uint32_t>(up ? low : high) << (8 * c);
+            }
+            current[i] = a;
+            previous[i] = b;
+        }
+    }
+
+    std::vector<uint32_t> current;
+    std::vector<uint32_t> previous;
+
+private:
+    uint32_t Next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+    uint32_t state_;
+};
 
 TEST(ChangeThreshold, SingleFactorDoubleProductTruncated) {
     const struct {
@@ -81,9 +139,47 @@ TEST(CountChangedPixels, ComparesColourBytesWithinPictureAndBuffers) {
         {1, 1, 0},       {0, 3, 0}, {4, 0, 0}, {-4, 3, 0}, {4, -3, 0},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, CountChangedPixels(current, previous, 4, 3, c.width, c.height))
+        EXPECT_EQ(c.expected, CountChangedPixels(current, previous, 4, 3, c.width, c.height, 0))
             << c.width << " x " << c.height;
     }
+}
+
+TEST(CountChangedPixels, NoiseLevelCountsOnlyDifferencesBeyondIt) {
+    // Widths around the four-pixel steps leave every possible tail; the stride
+    // adds three columns whose pixels differ entirely and must never count.
+    const int32_t widths[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 33, 101};
+    constexpr int32_t kRows = 3;
+    constexpr int32_t kPadding = 3;
+    for (int32_t level : kNoiseLevels) {
+        for (int32_t width : widths) {
+            const int32_t stride = width + kPadding;
+            EdgePairs pairs(level, static_cast<size_t>(stride) * kRows, 77u + width);
+            int32_t byRule = 0;
+            int32_t odd = 0;
+            for (int32_t y = 0; y < kRows; ++y) {
+                for (int32_t x = 0; x < stride; ++x) {
+                    const size_t i = static_cast<size_t>(y) * stride + x;
+                    if (x >= width) {
+                        pairs.current[i] = 0x00FFFFFF;
+                        pairs.previous[i] = 0xFF000000;
+                        continue;
+                    }
+                    byRule += ChangedByRule(pairs.current[i], pairs.previous[i], level);
+                    odd += static_cast<int32_t>(i % 2);
+                }
+            }
+            ASSERT_EQ(level >= 255 ? 0 : odd, byRule) << "the pairs are not at the rule's edge";
+            EXPECT_EQ(byRule, CountChangedPixels(pairs.current.data(), pairs.previous.data(),
+                                                 stride, kRows, width, kRows, level))
+                << "level " << level << ", width " << width;
+        }
+    }
+    // Beyond 255 nothing can change; far below 0 any difference does.
+    const uint32_t black = 0x00000000;
+    const uint32_t white = 0x00FFFFFF;
+    EXPECT_EQ(0, CountChangedPixels(&white, &black, 1, 1, 1, 1, 256));
+    EXPECT_EQ(0, CountChangedPixels(&white, &black, 1, 1, 1, 1, kMax));
+    EXPECT_EQ(1, CountChangedPixels(&white, &black, 1, 1, 1, 1, kMin));
 }
 
 // Two real 1024 x 768 surfaces in the screen's format, as the tool first makes them.
@@ -137,13 +233,13 @@ protected:
 
     // The comparison as it reads pixel by pixel: pixels beyond a surface read
     // as CLR_INVALID on both sides and so never differ.
-    int32_t GetPixelScan(int32_t width, int32_t height) {
+    int32_t GetPixelScan(int32_t width, int32_t height, int32_t noiseLevel = 0) {
         int32_t count = 0;
         for (int32_t x = 0; x < width; ++x) {
             for (int32_t y = 0; y < height; ++y) {
                 const COLORREF a = GetPixel(Current().dc, x, y);
                 const COLORREF b = GetPixel(Previous().dc, x, y);
-                count += ((a ^ b) & 0x00FFFFFF) != 0;
+                count += ChangedByRule(a, b, noiseLevel);
             }
         }
         return count;
@@ -212,7 +308,7 @@ TEST_F(SurfacePair, BulkCountEqualsGetPixelScan) {
         }
         EXPECT_EQ(c.expected, GetPixelScan(c.width, c.height));
         EXPECT_EQ(c.expected,
-                  counter.Count(Current().dc, Previous().dc, kLooks, c.width, c.height));
+                  counter.Count(Current().dc, Previous().dc, kLooks, c.width, c.height, 0));
     }
 }
 
@@ -237,8 +333,32 @@ TEST_F(SurfacePair, BulkCountEqualsGetPixelScanOnNoise) {
     for (const auto& s : sizes) {
         const int32_t scan = GetPixelScan(s.width, s.height);
         EXPECT_GT(scan, 0);
-        EXPECT_EQ(scan, counter.Count(Current().dc, Previous().dc, kLooks, s.width, s.height))
+        EXPECT_EQ(scan, counter.Count(Current().dc, Previous().dc, kLooks, s.width, s.height, 0))
             << s.width << " x " << s.height;
+    }
+}
+
+TEST_F(SurfacePair, NoiseLevelCountEqualsGetPixelScan) {
+    // Sizes with odd widths leave every tail of four pixels, and reach the
+    // surfaces' last column and row; one picture is wider than the surfaces.
+    const struct {
+        int32_t width, height;
+    } sizes[] = {{1, 1}, {7, 5}, {333, 251}, {kSurfaceWidth, 3}, {3, kSurfaceHeight}, {1030, 2}};
+    SurfaceChangeCounter counter;
+    for (int32_t level : kNoiseLevels) {
+        SCOPED_TRACE(level);
+        EdgePairs pairs(level, static_cast<size_t>(kSurfaceWidth) * kSurfaceHeight, 99u);
+        ASSERT_TRUE(WriteBits(Current(), pairs.current));
+        ASSERT_TRUE(WriteBits(Previous(), pairs.previous));
+        for (const auto& s : sizes) {
+            const int32_t scan = GetPixelScan(s.width, s.height, level);
+            if (level < 255 && s.width * s.height > 1) {
+                EXPECT_GT(scan, 0);
+            }
+            EXPECT_EQ(scan,
+                      counter.Count(Current().dc, Previous().dc, kLooks, s.width, s.height, level))
+                << s.width << " x " << s.height;
+        }
     }
 }
 
@@ -255,14 +375,14 @@ TEST_F(SurfacePair, FourthByteAloneIsNoChange) {
 
     SurfaceChangeCounter counter;
     EXPECT_EQ(1, GetPixelScan(64, 48));
-    EXPECT_EQ(1, counter.Count(Current().dc, Previous().dc, kLooks, 64, 48));
+    EXPECT_EQ(1, counter.Count(Current().dc, Previous().dc, kLooks, 64, 48, 0));
 }
 
 TEST_F(SurfacePair, UnreadableSurfaceIsReported) {
     SurfaceChangeCounter counter;
     Surface gone{};
-    EXPECT_EQ(-1, counter.Count(gone.dc, Previous().dc, kLooks, 100, 100));
-    EXPECT_EQ(-1, counter.Count(Current().dc, gone.dc, kLooks, 100, 100));
+    EXPECT_EQ(-1, counter.Count(gone.dc, Previous().dc, kLooks, 100, 100, 0));
+    EXPECT_EQ(-1, counter.Count(Current().dc, gone.dc, kLooks, 100, 100, 0));
 }
 
 }  // namespace

@@ -223,7 +223,7 @@ TEST_F(ImagingTest, DetectorCountsEveryPixelOfAnHdPicture) {
     auto take = [&] {
         int32_t changed = -1;
         app.surfaces.RotateLooks([&](HDC current, HDC previous, SIZE looks, PictureSize p) {
-            changed = counter.Count(current, previous, looks, p.width, p.height);
+            changed = counter.Count(current, previous, looks, p.width, p.height, 0);
         });
         return changed;
     };

@@ -55,7 +55,7 @@ std::vector<WORD> SettingsTemplate() {
         }
     };
     const int edits[] = {IDC_URL,          IDC_WAIT_TIME, IDC_TIMER_SEC, IDC_ERROR_RATE,
-                         IDC_CAPTURE_TIME, IDC_FRAME,     IDC_PER_SEC};
+                         IDC_CAPTURE_TIME, IDC_FRAME,     IDC_PER_SEC,   IDC_NOISE_LEVEL};
     const WORD count = static_cast<WORD>(std::size(edits) + 1);
     DWORD style = WS_POPUP | WS_CAPTION;
     t.insert(t.end(), {LOWORD(style), HIWORD(style), 0, 0, count, 0, 0, 274, 235, 0, 0, 0});
@@ -98,6 +98,24 @@ protected:
     HWND dialog_ = nullptr;
 };
 
+std::string FieldText(HWND dialog, int id) {
+    char text[64] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+// The registry's NoiseLevel as a signed number, or nothing when it is missing.
+bool RegistryNoiseLevel(int32_t& value) {
+    DWORD raw = 0;
+    DWORD size = sizeof raw;
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Kembrisk\\torvanel", "NoiseLevel",
+                     RRF_RT_REG_DWORD, nullptr, &raw, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    value = static_cast<int32_t>(raw);
+    return true;
+}
+
 std::string RegistryUrl() {
     char data[512] = {};
     DWORD size = sizeof data;
@@ -116,6 +134,32 @@ TEST_F(SettingsDialog, UrlIsCutTo254BytesAndTheBufferStaysTerminated) {
     EXPECT_EQ(typed.substr(0, 254), std::string(app.settings.url));
     EXPECT_EQ(typed.substr(0, 254), RegistryUrl());
     EXPECT_EQ('x', app.settings.url[kTextSize - 1]) << "the buffer's last byte is never written";
+}
+
+TEST_F(SettingsDialog, NoiseLevelIsShownReadAndWrittenLikeTheOtherNumbers) {
+    const struct {
+        int32_t inForce;
+        const char* shown;
+        const char* typed;
+        int32_t stored;
+    } cases[] = {
+        {0, "0", "12", 12},
+        {-3, "-3", " 16abc", 16},  // blanks skipped, digits up to the first non-digit
+        {300, "300", "", 0},       // an empty field stores 0
+        {8, "8", "-1", -1},        // no range check: the count treats it as 0
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        app.settings.NoiseLevel = c.inForce;
+        SendMessageA(dialog_, WM_INITDIALOG, 0, 0);
+        EXPECT_EQ(c.shown, FieldText(dialog_, IDC_NOISE_LEVEL));
+        SetField(IDC_NOISE_LEVEL, c.typed);
+        PressOk();
+        EXPECT_EQ(c.stored, app.settings.NoiseLevel);
+        int32_t written = 0;
+        ASSERT_TRUE(RegistryNoiseLevel(written));
+        EXPECT_EQ(c.stored, written);
+    }
 }
 
 // The fetch thread copies the URL under urlLock (CopyUrl), so the dialog may

@@ -29,7 +29,7 @@ protected:
         // Make sure every field really is written by LoadSettings.
         app.settings.CaptureTime = app.settings.Frame = app.settings.PerSec = -77;
         app.settings.WaitTime = app.settings.TimerSec = app.settings.CheckFlg = -77;
-        app.settings.ErrorRate = -77;
+        app.settings.ErrorRate = app.settings.NoiseLevel = -77;
         std::memset(app.settings.url, 0, sizeof app.settings.url);
         std::strcpy(app.settings.url, "stale");
     }
@@ -56,12 +56,14 @@ TEST_F(SettingsStore, MissingKeyGivesTheDefaultsAndWritesNothing) {
     EXPECT_EQ(5, s.TimerSec);
     EXPECT_EQ(0, s.CheckFlg);
     EXPECT_EQ(30, s.ErrorRate);
+    EXPECT_EQ(0, s.NoiseLevel);
     EXPECT_FALSE(KeyExists());
 }
 
 TEST_F(SettingsStore, PresentValuesAreUsedAndTheOthersDefault) {
     ASSERT_EQ(1, WriteDwordSetting(HKEY_CURRENT_USER, kSettingsKeyPath, "WaitTime", 40));
     ASSERT_EQ(1, WriteDwordSetting(HKEY_CURRENT_USER, kSettingsKeyPath, "CheckFlg", 2));
+    ASSERT_EQ(1, WriteDwordSetting(HKEY_CURRENT_USER, kSettingsKeyPath, "NoiseLevel", 12));
     ASSERT_EQ(1, WriteStringSetting(HKEY_CURRENT_USER, kSettingsKeyPath, "url",
                                     "http://127.0.0.1:8080/cam.jpg"));
     Poison();
@@ -75,6 +77,19 @@ TEST_F(SettingsStore, PresentValuesAreUsedAndTheOthersDefault) {
     EXPECT_EQ(5, s.TimerSec);
     EXPECT_EQ(2, s.CheckFlg);  // taken unchanged; the detector runs only for exactly 1
     EXPECT_EQ(30, s.ErrorRate);
+    EXPECT_EQ(12, s.NoiseLevel);
+
+    // And the other way round: only NoiseLevel missing.
+    Clear();
+    const char* const others[] = {"CaptureTime", "Frame",    "PerSec",   "WaitTime",
+                                  "TimerSec",    "CheckFlg", "ErrorRate"};
+    for (const char* name : others) {
+        ASSERT_EQ(1, WriteDwordSetting(HKEY_CURRENT_USER, kSettingsKeyPath, name, 7));
+    }
+    Poison();
+    LoadSettings();
+    EXPECT_EQ(7, s.ErrorRate);
+    EXPECT_EQ(0, s.NoiseLevel);
 }
 
 TEST_F(SettingsStore, NumbersRoundTripAsSigned32BitWords) {
@@ -90,6 +105,18 @@ TEST_F(SettingsStore, NumbersRoundTripAsSigned32BitWords) {
     ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "TimerSec",
                                           RRF_RT_REG_DWORD, nullptr, &raw, &size));
     EXPECT_EQ(0xfffffffbu, raw);
+}
+
+TEST_F(SettingsStore, NoiseLevelRoundTripsUnchanged) {
+    // The store keeps what was written, out of range or not; the count decides
+    // what such a level means.
+    const int32_t values[] = {-1, 0, 16, 255, 300, INT32_MIN};
+    for (int32_t v : values) {
+        ASSERT_EQ(1, WriteDwordSetting(HKEY_CURRENT_USER, kSettingsKeyPath, "NoiseLevel", v));
+        Poison();
+        LoadSettings();
+        EXPECT_EQ(v, app.settings.NoiseLevel);
+    }
 }
 
 TEST_F(SettingsStore, A254CharacterUrlReadsBackWholeAndTerminated) {
@@ -110,6 +137,7 @@ TEST_F(SettingsStore, ValuesOfAnotherTypeOrSizeReadAsTheDefault) {
     SetRaw("CaptureTime", REG_SZ, text, sizeof text);
     SetRaw("Frame", REG_QWORD, &wide, sizeof wide);
     SetRaw("PerSec", REG_BINARY, two, sizeof two);
+    SetRaw("NoiseLevel", REG_SZ, text, sizeof text);
     const DWORD word = 9;
     SetRaw("url", REG_DWORD, &word, sizeof word);  // a number where the text belongs
     Poison();
@@ -117,7 +145,12 @@ TEST_F(SettingsStore, ValuesOfAnotherTypeOrSizeReadAsTheDefault) {
     EXPECT_EQ(500, app.settings.CaptureTime);
     EXPECT_EQ(5, app.settings.Frame);
     EXPECT_EQ(1, app.settings.PerSec);
+    EXPECT_EQ(0, app.settings.NoiseLevel);
     EXPECT_STREQ("", app.settings.url);
+    SetRaw("NoiseLevel", REG_QWORD, &wide, sizeof wide);
+    Poison();
+    LoadSettings();
+    EXPECT_EQ(0, app.settings.NoiseLevel);
 
     // A text that does not fit in 255 bytes with its terminator reads as empty.
     const std::string tooLong(255, 'x');
