@@ -93,10 +93,12 @@ def colour_close(a, b, tolerance=24):
 class World:
     """One test's display, prefix, working folder, registry and camera."""
 
-    def __init__(self, *, jpg=True, avi=True, managed=False, name="e2e"):
+    def __init__(self, *, jpg=True, avi=True, managed=False, name="e2e", lang="ja_JP.UTF-8",
+                 work_name="work"):
         self.root = tempfile.mkdtemp(prefix="torvanel-%s-" % name)
         self.prefix = os.path.join(self.root, "prefix")
-        self.work = os.path.join(self.root, "work")
+        self.work = os.path.join(self.root, work_name)
+        self.lang = lang
         self.files = os.path.join(self.root, "files")
         self.camera_log = os.path.join(self.root, "camera.log")
         os.makedirs(self.work)
@@ -140,8 +142,9 @@ class World:
         self.env.update({
             "WINEPREFIX": self.prefix,
             "DISPLAY": self.display,
-            "LANG": "ja_JP.UTF-8",
-            "LC_ALL": "ja_JP.UTF-8",
+            # ja_JP gives the ANSI code page 932, en_US 1252.
+            "LANG": self.lang,
+            "LC_ALL": self.lang,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winealsa.drv,winepulse.drv=d",
         })
@@ -250,6 +253,12 @@ class World:
     def probe(self, *args):
         r = self.wine([PROBE] + list(args), check=False, stdout=subprocess.PIPE)
         return r.returncode, r.stdout.decode()
+
+    def code_page(self):
+        """The ANSI code page (GetACP) that programs in this world run with."""
+        rc, out = self.probe("acp")
+        assert rc == 0, "probe failed"
+        return int(out)
 
     def metrics(self):
         """(SM_CXFRAME, SM_CYFRAME, SM_CYCAPTION) as the tool sees them."""
