@@ -164,6 +164,11 @@ class World:
 
     # ----- registry -----
 
+    def console_codec(self):
+        """Python's name of the OEM code page in which Wine's console programs
+        (reg) write to a pipe: 932 under ja_JP, 437 under en_US."""
+        return "cp932" if self.lang.startswith("ja_JP") else "cp437"
+
     def reg_add(self, key, name, kind, data):
         self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f"])
 
@@ -180,7 +185,7 @@ class World:
         r = self.wine(["reg", "query", key], check=False, stdout=subprocess.PIPE)
         if r.returncode != 0:
             return None
-        text = r.stdout.decode("cp932", errors="replace")
+        text = r.stdout.decode(self.console_codec(), errors="replace")
         values = {}
         for line in text.splitlines():
             parts = line.strip().split(None, 2)
