@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import EXE, PROBE, World  # noqa: E402
+from harness import World  # noqa: E402
 
 DIALOG_FACE = "ＭＳ Ｐゴシック"
 REPLACEMENTS = r"HKCU\Software\Wine\Fonts\Replacements"
@@ -24,45 +24,24 @@ DIALOGS = ("CONFIG", "ABOUTDLG")
 OTHER_LANGUAGES = (" HK", " KR", " SC", " TC")
 
 
-def probe(world, *args):
-    r = world.wine([PROBE] + list(args), check=False, stdout=subprocess.PIPE)
-    if r.returncode != 0:
-        raise RuntimeError("probe %s failed with %d" % (args[0], r.returncode))
-    return r.stdout.decode("cp932").splitlines()
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def measure(world, font):
-    """{dialog: (units, size, face, [cut labels], labels)} with font standing in."""
+    """{dialog: (base units, client size, [cut labels])} with font standing in."""
     world.reg_add(REPLACEMENTS, DIALOG_FACE, "REG_SZ", font)
-    result = {}
-    for line in probe(world, "labels", windows_path(EXE), *DIALOGS):
-        dialog, kind, *rest = line.split("\t")
-        if kind == "units":
-            cx, cy, w, h, face = rest
-            result[dialog] = ((int(cx), int(cy)), (int(w), int(h)), face, [], [])
-        else:
-            need, room, text = rest
-            entry = (text, int(need), int(room))
-            result[dialog][4].append(entry)
-            if int(need) > int(room):
-                result[dialog][3].append(entry)
-    return result
+    return {dialog: (units, size, [label for label in labels if label[1] > label[2]])
+            for dialog, (units, size, labels) in world.dialog_labels(*DIALOGS).items()}
 
 
 def main(details):
     world = World(name="fonts")
     try:
-        fonts = [f for f in probe(world, "fonts")
-                 if not f.endswith(OTHER_LANGUAGES) and "ＭＳ" not in f]
+        rc, out = world.probe("fonts")
+        assert rc == 0, "probe failed"
+        fonts = [f for f in out.splitlines() if not f.endswith(OTHER_LANGUAGES) and "ＭＳ" not in f]
         rows = []
         for font in fonts:
             result = measure(world, font)
-            cut = sum(len(result[d][3]) for d in DIALOGS)
-            over = sum(need - room for d in DIALOGS for _, need, room in result[d][3])
+            cut = sum(len(result[d][2]) for d in DIALOGS)
+            over = sum(need - room for d in DIALOGS for _, need, room in result[d][2])
             rows.append((cut, over, font, result))
         # Fewest cut labels first, then the least overflow, then the smallest
         # dialog units: a 9-point font has a 12-pixel em at 96 DPI.
@@ -72,11 +51,11 @@ def main(details):
         for cut, over, font, result in rows:
             units, size = result["CONFIG"][0], result["CONFIG"][1]
             print("| %s | %d | %d | %d | %d x %d | %d x %d |" % (
-                font, len(result["CONFIG"][3]), len(result["ABOUTDLG"][3]), over,
+                font, len(result["CONFIG"][2]), len(result["ABOUTDLG"][2]), over,
                 units[0], units[1], size[0], size[1]))
             if details:
                 for d in DIALOGS:
-                    for text, need, room in result[d][3]:
+                    for text, need, room in result[d][2]:
                         print("    %s: %s needs %d, has %d" % (d, text, need, room))
     finally:
         world.close()

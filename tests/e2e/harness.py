@@ -255,15 +255,37 @@ class World:
         g = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
 
+    def ansi_codec(self):
+        """Python's name of the ANSI code page of this world's programs."""
+        return "cp932" if self.lang.startswith("ja_JP") else "cp1252"
+
     def probe(self, *args):
         r = self.wine([PROBE] + list(args), check=False, stdout=subprocess.PIPE)
-        return r.returncode, r.stdout.decode()
+        return r.returncode, r.stdout.decode(self.ansi_codec())
 
     def code_page(self):
         """The ANSI code page (GetACP) that programs in this world run with."""
         rc, out = self.probe("acp")
         assert rc == 0, "probe failed"
         return int(out)
+
+    def dialog_labels(self, *dialogs):
+        """Each named dialog template of the tool, built hidden: {dialog: (base
+        units (x, y), client size (w, h), labels)}, a label being (text, pixels
+        its text needs in one line, pixels it has)."""
+        exe = "Z:" + os.path.abspath(EXE).replace("/", "\\")
+        rc, out = self.probe("labels", exe, *dialogs)
+        assert rc == 0, "probe failed"
+        result = {}
+        for line in out.splitlines():
+            dialog, kind, *rest = line.split("\t")
+            if kind == "units":
+                cx, cy, w, h, _ = rest
+                result[dialog] = ((int(cx), int(cy)), (int(w), int(h)), [])
+            else:
+                need, room, text = rest
+                result[dialog][2].append((text, int(need), int(room)))
+        return result
 
     def metrics(self):
         """(SM_CXFRAME, SM_CYFRAME, SM_CYCAPTION) as the tool sees them."""

@@ -35,6 +35,28 @@ int ListProportionalJapaneseFonts() {
     return 0;
 }
 
+// The face GDI draws when asked for the named font: the name itself when the
+// font or a replacement for it is there, another face otherwise.
+int PrintFace(const char* name) {
+    LOGFONTA wanted{};
+    wanted.lfHeight = -12;
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(wanted.lfFaceName, name, LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&wanted);
+    if (!font) {
+        return 2;
+    }
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(screen, font);
+    char face[LF_FACESIZE] = {};
+    GetTextFaceA(screen, sizeof face, face);
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(font);
+    std::printf("%s\n", face);
+    return 0;
+}
+
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) {
     return FALSE;
 }
@@ -161,6 +183,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "fonts") == 0) {
         return ListProportionalJapaneseFonts();
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "face") == 0) {
+        return PrintFace(argv[2]);
     }
     if (argc >= 4 && std::strcmp(argv[1], "labels") == 0) {
         return ReportLabels(argv[2], argv + 3, argc - 3);
