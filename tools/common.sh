@@ -14,16 +14,37 @@ export WINEDEBUG=${WINEDEBUG:--all,err+module}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv=d"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
-PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xdotool x11-utils
-          imagemagick ffmpeg fonts-ipafont-gothic locales googletest python3 zip unzip)
+PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine xvfb xdotool
+          x11-utils imagemagick ffmpeg fonts-ipafont-gothic fonts-horai-umefont locales googletest
+          python3 zip unzip)
+# The fonts tools/measure_dialog_fonts.sh compares for the dialog font.
+FONT_CANDIDATE_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho fonts-ipaexfont-gothic
+                         fonts-vlgothic fonts-takao-gothic fonts-noto-cjk fonts-horai-umefont
+                         fonts-mona)
+
+# Wine has neither of the tool's template fonts. The template prefix draws the
+# dialogs' proportional "ＭＳ Ｐゴシック" in the installed proportional Japanese
+# font that cuts the fewest dialog labels (tools/measure_dialog_fonts.sh), and
+# the main window's fixed "ＭＳ ゴシック" in the fixed font of the same family,
+# whatever other fonts the machine has. Both come from fonts-horai-umefont.
+TORVANEL_DIALOG_FONT="Ume P Gothic"
+TORVANEL_FIXED_FONT="Ume Gothic"
+# Wine's own fonts (Debian's fonts-wine) lie outside the folders Wine searches;
+# the caption buttons need Marlett in the prefix's Fonts folder.
+TORVANEL_MARLETT=/usr/share/wine/fonts/marlett.ttf
+# Raise it whenever the template's set-up changes: a cached template with
+# another version is rebuilt once.
+TORVANEL_TEMPLATE_VERSION=2
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Installs the packages named, PACKAGES when none are, and the locales.
 install_missing() {
-    local missing=()
-    for p in "${PACKAGES[@]}"; do
+    local wanted=("$@") missing=()
+    [ ${#wanted[@]} -gt 0 ] || wanted=("${PACKAGES[@]}")
+    for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -31,12 +52,17 @@ install_missing() {
         as_root apt-get update -qq
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
-    # Wine needs the ja_JP locale for code page 932 in the A-form calls.
-    if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-        grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null ||
-            echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
-        as_root locale-gen >/dev/null
-    fi
+    # Wine needs the ja_JP locale for code page 932 in the A-form calls; the
+    # end-to-end tests also run the tool under en_US (code page 1252).
+    local locale generate=0
+    for locale in ja_JP en_US; do
+        if ! locale -a 2>/dev/null | grep -qi "^$locale\.utf-\?8$"; then
+            grep -q "^$locale.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null ||
+                echo "$locale.UTF-8 UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+            generate=1
+        fi
+    done
+    [ "$generate" -eq 0 ] || as_root locale-gen >/dev/null
 }
 
 build_tool() {
@@ -49,17 +75,35 @@ build_tool() {
     fi
 }
 
-# The template prefix is made once (about 15 s) and copied for each run (about 1.5 s).
+# The template prefix is made once (about 15 s) and copied for each run (about
+# 1.5 s). It is made beside the old one and moved into place when whole, so a
+# run that copies the template meanwhile gets the old one or the new one.
 ensure_template_prefix() {
-    if [ -f "$TORVANEL_TEMPLATE_PREFIX/.torvanel-ready" ]; then
+    if [ "$(cat "$TORVANEL_TEMPLATE_PREFIX/.torvanel-ready" 2>/dev/null)" = \
+         "$TORVANEL_TEMPLATE_VERSION" ]; then
         return
     fi
-    rm -rf "$TORVANEL_TEMPLATE_PREFIX"
+    local new=$TORVANEL_TEMPLATE_PREFIX.new.$$ old=$TORVANEL_TEMPLATE_PREFIX.old.$$
+    local replacements='HKCU\Software\Wine\Fonts\Replacements'
     mkdir -p "$TORVANEL_CACHE"
+    rm -rf "$new"
     echo "Creating the template Wine prefix in $TORVANEL_TEMPLATE_PREFIX"
-    WINEPREFIX=$TORVANEL_TEMPLATE_PREFIX wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$TORVANEL_TEMPLATE_PREFIX wineserver -w
-    touch "$TORVANEL_TEMPLATE_PREFIX/.torvanel-ready"
+    (
+        export WINEPREFIX=$new
+        wineboot -i >/dev/null 2>&1
+        cp "$TORVANEL_MARLETT" "$new/drive_c/windows/Fonts/"
+        wine reg add "$replacements" /v "ＭＳ Ｐゴシック" /t REG_SZ /d "$TORVANEL_DIALOG_FONT" /f \
+            >/dev/null 2>&1
+        wine reg add "$replacements" /v "ＭＳ ゴシック" /t REG_SZ /d "$TORVANEL_FIXED_FONT" /f \
+            >/dev/null 2>&1
+        wineserver -w
+    )
+    echo "$TORVANEL_TEMPLATE_VERSION" >"$new/.torvanel-ready"
+    if [ -e "$TORVANEL_TEMPLATE_PREFIX" ]; then
+        mv "$TORVANEL_TEMPLATE_PREFIX" "$old"
+    fi
+    mv "$new" "$TORVANEL_TEMPLATE_PREFIX"
+    rm -rf "$old"
 }
 
 # Processes the scripts start, ended by PID in stop_services.

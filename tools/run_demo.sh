@@ -11,6 +11,10 @@ ensure_template_prefix
 
 DEMO_PREFIX=$TORVANEL_CACHE/demo-prefix
 DEMO_WORK=$TORVANEL_CACHE/demo-work
+# A demo prefix copied from an older template is made afresh from the current one.
+if [ "$(cat "$DEMO_PREFIX/.torvanel-ready" 2>/dev/null)" != "$TORVANEL_TEMPLATE_VERSION" ]; then
+    rm -rf "$DEMO_PREFIX"
+fi
 mkdir -p "$DEMO_WORK/jpg" "$DEMO_WORK/avi"
 for f in check.wav torvanel.htm; do
     [ -f "$TORVANEL_BUILD_DIR/package/$f" ] && cp "$TORVANEL_BUILD_DIR/package/$f" "$DEMO_WORK/"

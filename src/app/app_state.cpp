@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "base/scoped_win.h"
+#include "imaging/wide_path.h"
 
 namespace torvanel {
 
@@ -23,9 +25,13 @@ void InitAppState(HWND window) {
     app.recording = 0;
     app.detectorTicks = 0;
 
-    // A directory of 255 characters or more does not fit: the call then writes
-    // nothing and the output paths start at the drive's root.
-    GetCurrentDirectoryA(kTextSize - 1, app.workDir);
+    // In the ANSI code page, by its short name where the code page cannot spell
+    // it. A directory of 255 characters or more does not fit: workDir then stays
+    // empty and the output paths start at the drive's root.
+    const std::string dir = AnsiCurrentDirectory();
+    if (dir.size() < kTextSize - 1) {
+        std::memcpy(app.workDir, dir.c_str(), dir.size() + 1);
+    }
 
     std::setlocale(LC_ALL, "Japanese");
 

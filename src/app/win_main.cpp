@@ -2,7 +2,9 @@
 #include <windows.h>
 
 #include "app/app_state.h"
+#include "app/com_apartment.h"
 #include "app/main_window.h"
+#include "app/message_loop.h"
 
 namespace torvanel {
 
@@ -40,16 +42,13 @@ int CreateMainWindow(HINSTANCE instance, int showCommand) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int showCommand) {
+    // Before any window, and left after the loop: lives for the whole run.
+    const torvanel::ComApartment com;
     if (!torvanel::RegisterMainWindowClass(instance)) {
         return 0;
     }
     if (!torvanel::CreateMainWindow(instance, showCommand)) {
         return 0;
     }
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return static_cast<int>(msg.wParam);
+    return torvanel::RunMessageLoop();
 }

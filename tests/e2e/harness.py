@@ -93,10 +93,12 @@ def colour_close(a, b, tolerance=24):
 class World:
     """One test's display, prefix, working folder, registry and camera."""
 
-    def __init__(self, *, jpg=True, avi=True, managed=False, name="e2e", screen="1280x1024"):
+    def __init__(self, *, jpg=True, avi=True, managed=False, name="e2e", screen="1280x1024",
+                 lang="ja_JP.UTF-8", work_name="work"):
         self.root = tempfile.mkdtemp(prefix="torvanel-%s-" % name)
         self.prefix = os.path.join(self.root, "prefix")
-        self.work = os.path.join(self.root, "work")
+        self.work = os.path.join(self.root, work_name)
+        self.lang = lang
         self.files = os.path.join(self.root, "files")
         self.camera_log = os.path.join(self.root, "camera.log")
         os.makedirs(self.work)
@@ -140,8 +142,9 @@ class World:
         self.env.update({
             "WINEPREFIX": self.prefix,
             "DISPLAY": self.display,
-            "LANG": "ja_JP.UTF-8",
-            "LC_ALL": "ja_JP.UTF-8",
+            # ja_JP gives the ANSI code page 932, en_US 1252.
+            "LANG": self.lang,
+            "LC_ALL": self.lang,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winealsa.drv,winepulse.drv=d",
         })
@@ -161,6 +164,11 @@ class World:
 
     # ----- registry -----
 
+    def console_codec(self):
+        """Python's name of the OEM code page in which Wine's console programs
+        (reg) write to a pipe: 932 under ja_JP, 437 under en_US."""
+        return "cp932" if self.lang.startswith("ja_JP") else "cp437"
+
     def reg_add(self, key, name, kind, data):
         self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f"])
 
@@ -177,7 +185,7 @@ class World:
         r = self.wine(["reg", "query", key], check=False, stdout=subprocess.PIPE)
         if r.returncode != 0:
             return None
-        text = r.stdout.decode("cp932", errors="replace")
+        text = r.stdout.decode(self.console_codec(), errors="replace")
         values = {}
         for line in text.splitlines():
             parts = line.strip().split(None, 2)
@@ -247,9 +255,37 @@ class World:
         g = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
 
+    def ansi_codec(self):
+        """Python's name of the ANSI code page of this world's programs."""
+        return "cp932" if self.lang.startswith("ja_JP") else "cp1252"
+
     def probe(self, *args):
         r = self.wine([PROBE] + list(args), check=False, stdout=subprocess.PIPE)
-        return r.returncode, r.stdout.decode()
+        return r.returncode, r.stdout.decode(self.ansi_codec())
+
+    def code_page(self):
+        """The ANSI code page (GetACP) that programs in this world run with."""
+        rc, out = self.probe("acp")
+        assert rc == 0, "probe failed"
+        return int(out)
+
+    def dialog_labels(self, *dialogs):
+        """Each named dialog template of the tool, built hidden: {dialog: (base
+        units (x, y), client size (w, h), labels)}, a label being (text, pixels
+        its text needs in one line, pixels it has)."""
+        exe = "Z:" + os.path.abspath(EXE).replace("/", "\\")
+        rc, out = self.probe("labels", exe, *dialogs)
+        assert rc == 0, "probe failed"
+        result = {}
+        for line in out.splitlines():
+            dialog, kind, *rest = line.split("\t")
+            if kind == "units":
+                cx, cy, w, h, _ = rest
+                result[dialog] = ((int(cx), int(cy)), (int(w), int(h)), [])
+            else:
+                need, room, text = rest
+                result[dialog][2].append((text, int(need), int(room)))
+        return result
 
     def metrics(self):
         """(SM_CXFRAME, SM_CYFRAME, SM_CYCAPTION) as the tool sees them."""
