@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "acquire/connection_status.h"
+
 namespace torvanel {
 
 constexpr int kTextSize = 256;
@@ -70,6 +72,10 @@ struct AppState {
 
     // Manual-reset event set when the tool quits: ends every worker's pause at once.
     HANDLE quitEvent;
+
+    // The camera connection: the fetch thread publishes each pass, the caption
+    // watchdog on the UI thread reads it; it takes its own lock.
+    ConnectionStatus connection;
 };
 
 extern AppState app;

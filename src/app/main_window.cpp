@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/caption_watchdog.h"
 #include "app/gdiplus_session.h"
 #include "app/stamped_path.h"
 #include "app/timer_period.h"
@@ -39,6 +40,7 @@ LRESULT OnBeginCapture() {
     }
     StartWorker(WorkerKind::Fetch, FetchThread);
     SetTimer(app.mainWindow, kDetectorTimerId, DetectorTimerPeriod(app.settings.TimerSec), nullptr);
+    StartCaptionWatchdog(app.mainWindow);
     return 0;
 }
 
@@ -59,6 +61,7 @@ LRESULT OnContextMenu(LPARAM lParam) {
 // window is destroyed.
 LRESULT Quit() {
     KillTimer(app.mainWindow, kDetectorTimerId);
+    StopCaptionWatchdog(app.mainWindow);
     StopWorkers();
     DestroyWindow(app.mainWindow);
     return 0;
@@ -66,6 +69,7 @@ LRESULT Quit() {
 
 LRESULT OnDestroy() {
     KillTimer(app.mainWindow, kDetectorTimerId);
+    StopCaptionWatchdog(app.mainWindow);
     DestroySurfaces();
     StopGdiplus();
     PostQuitMessage(0);
