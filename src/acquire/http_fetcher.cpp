@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "base/scoped_win.h"
@@ -160,12 +161,14 @@ bool IsSet(HANDLE cancel) {
 }
 
 // Waits for the call under way to complete, within the deadline; the cancel
-// event ends the wait at once.
-DownloadEnd Await(const Transfer& transfer, const Deadline& deadline, HANDLE cancel) {
+// event ends the wait at once. Nothing when it completed, else how the
+// download ends.
+std::optional<DownloadEnd> Await(const Transfer& transfer, const Deadline& deadline,
+                                 HANDLE cancel) {
     const HANDLE events[2] = {transfer.done.Get(), cancel};
     const DWORD rc = WaitForMultipleObjects(cancel ? 2 : 1, events, FALSE, deadline.Remaining());
     if (rc == WAIT_OBJECT_0) {
-        return DownloadEnd::Body;  // completed; the caller reads how
+        return std::nullopt;
     }
     if (rc == WAIT_OBJECT_0 + 1) {
         return DownloadEnd::Cancelled;
@@ -173,17 +176,17 @@ DownloadEnd Await(const Transfer& transfer, const Deadline& deadline, HANDLE can
     return DownloadEnd::Stalled;  // the bound, or a failed wait, which gives up alike
 }
 
-// Starts an asynchronous call and sees it through: Body when it succeeded,
+// Starts an asynchronous call and sees it through: nothing when it succeeded,
 // else how the download ends. *waited tells whether it had to wait.
 template <typename Call>
-DownloadEnd Complete(Transfer& transfer, const Deadline& deadline, HANDLE cancel, Call call,
-                     bool* waited = nullptr) {
+std::optional<DownloadEnd> Complete(Transfer& transfer, const Deadline& deadline, HANDLE cancel,
+                                    Call call, bool* waited = nullptr) {
     ResetEvent(transfer.done.Get());
     if (waited) {
         *waited = false;
     }
     if (call()) {
-        return DownloadEnd::Body;
+        return std::nullopt;
     }
     const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
@@ -192,11 +195,13 @@ DownloadEnd Complete(Transfer& transfer, const Deadline& deadline, HANDLE cancel
     if (waited) {
         *waited = true;
     }
-    const DownloadEnd awaited = Await(transfer, deadline, cancel);
-    if (awaited != DownloadEnd::Body) {
-        return awaited;
+    if (const std::optional<DownloadEnd> end = Await(transfer, deadline, cancel)) {
+        return end;
     }
-    return transfer.result.load() ? DownloadEnd::Body : EndForError(transfer.error.load());
+    if (transfer.result.load()) {
+        return std::nullopt;
+    }
+    return EndForError(transfer.error.load());
 }
 
 struct UrlParts {
@@ -310,15 +315,15 @@ DownloadEnd CopyBody(HINTERNET request, Transfer& transfer, Deadline& deadline, 
             return DownloadEnd::Stalled;
         }
         bool waited = false;
-        DownloadEnd step = Complete(
+        std::optional<DownloadEnd> end = Complete(
             transfer, deadline, cancel,
             [&] {
                 transfer.available = 0;
                 return InternetQueryDataAvailable(request, &transfer.available, 0, 0) != FALSE;
             },
             &waited);
-        if (step != DownloadEnd::Body) {
-            return step;
+        if (end) {
+            return *end;
         }
         if (transfer.available == 0) {
             // Nothing left when answered at once; after a wait, the next query tells.
@@ -328,12 +333,12 @@ DownloadEnd CopyBody(HINTERNET request, Transfer& transfer, Deadline& deadline, 
             continue;
         }
         const DWORD ask = std::min(transfer.available, kReadSize);
-        step = Complete(transfer, deadline, cancel, [&] {
+        end = Complete(transfer, deadline, cancel, [&] {
             transfer.readCount = 0;
             return InternetReadFile(request, transfer.buffer, ask, &transfer.readCount) != FALSE;
         });
-        if (step != DownloadEnd::Body) {
-            return step;
+        if (end) {
+            return *end;
         }
         const DWORD got = transfer.readCount;
         if (got == 0) {
@@ -380,6 +385,9 @@ DownloadEnd Fetch(const DownloadRequest& request, const char* path, DownloadResu
     // Declared before the request handle, so it is left after that handle is closed.
     TransferTicket ticket;
     Transfer& transfer = ticket.Get();
+    if (!transfer.done) {
+        return DownloadEnd::NoConnection;
+    }
     // NO_AUTH: WinINet never answers a challenge itself, so login behaves the
     // same under every WinINet; the fetch loop answers 401 instead.
     const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH |
@@ -396,12 +404,11 @@ DownloadEnd Fetch(const DownloadRequest& request, const char* path, DownloadResu
         headers.append("Authorization: ").append(request.authorization).append("\r\n");
     }
     headers.append("\r\n");
-    const DownloadEnd sent = Complete(transfer, deadline, request.cancel, [&] {
-        return HttpSendRequestA(handle.Get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                                nullptr, 0) != FALSE;
-    });
-    if (sent != DownloadEnd::Body) {
-        return sent;
+    if (const std::optional<DownloadEnd> end = Complete(transfer, deadline, request.cancel, [&] {
+            return HttpSendRequestA(handle.Get(), headers.c_str(),
+                                    static_cast<DWORD>(headers.size()), nullptr, 0) != FALSE;
+        })) {
+        return *end;
     }
     deadline.Progress();
     result->status = QueryStatus(handle.Get());
