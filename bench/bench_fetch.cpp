@@ -3,10 +3,13 @@
 // decode, keep, present) beside a copy of the earlier synchronous pass, and an
 // open camera beside one behind Digest login, each pair side by side in one
 // run. With the floors measured in the same run: a bare download of the same
-// body into memory and a bare decode of the same file. Then the memory after
-// 100 and after 2,100 passes: of the tool's pass, of its download alone, and
-// of bare WinINet loops (synchronous and asynchronous) of the same requests,
-// which tell the tool's own growth from WinINet's.
+// body into memory and a bare decode of the same file. The login comparison
+// is repeated through the synchronous download with the same Authorization
+// values, which tells the camera's share from the tool's. Then the memory
+// after 100 and after 2,100 passes, each in a process of its own: of the
+// tool's pass, of its download alone, and of bare WinINet loops (synchronous
+// and asynchronous) of the same requests, which tell the tool's own growth
+// from WinINet's.
 //
 // Runs from tools/run_bench.sh, which starts the camera (TORVANEL_CAMERA_PORT)
 // and serves TORVANEL_BENCH_WORK, the current folder, under /file/.
@@ -17,6 +20,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,12 +40,13 @@ using namespace torvanel;
 
 namespace {
 
-constexpr int kTimedPasses = 300;
+constexpr int kTimedPasses = 600;
 constexpr int kMemoryPasses = 2100;
 constexpr int kEarlyPasses = 100;
 
 struct Timings {
     std::vector<double> download, decode, present, pass, bareDownload, bareDecode, smallReads;
+    std::vector<double> login;  // the Authorization value's making, within download
 };
 
 struct Usage {
@@ -143,13 +149,20 @@ struct InternetTraits {
 };
 using ScopedInternet = Scoped<HINTERNET, InternetTraits>;
 
-void SynchronousDownload(const char* url, const char* path) {
+void SynchronousDownload(const char* url, const char* path, const std::string& authorization) {
     ScopedInternet internet(
         InternetOpenA("torvanel", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!internet) {
         return;
     }
-    ScopedInternet request(InternetOpenUrlA(internet.Get(), url, "Accept: */*\r\n\r\n", 15,
+    // Only the login comparison adds a header; the earlier pass had none.
+    std::string headers = "Accept: */*\r\n";
+    if (!authorization.empty()) {
+        headers += "Authorization: " + authorization + "\r\n";
+    }
+    headers += "\r\n";
+    ScopedInternet request(InternetOpenUrlA(internet.Get(), url, headers.c_str(),
+                                            static_cast<DWORD>(headers.size()),
                                             INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!request) {
         return;
@@ -262,6 +275,7 @@ struct Camera {
 
 bool ToolDownload(Camera& camera, const char* path) {
     const std::string part = std::string(path) + ".part";
+    camera.login.Use(camera.target);
     const DownloadResult r = DownloadCamera(camera.target, camera.login, part.c_str(), nullptr);
     if (r.end != DownloadEnd::Body) {
         return false;
@@ -291,9 +305,18 @@ void OnePass(PassKind kind, Camera& camera, Timings& t, const Job& job) {
         case PassKind::ToolDownloadOnly:
             ToolDownload(camera, "work.jpg");
             break;
-        case PassKind::Synchronous:
-            SynchronousDownload(url.c_str(), "work.jpg");
+        case PassKind::Synchronous: {
+            // With the login's answer when the camera asks for one, computed
+            // like the tool computes it, so only the download differs.
+            std::string target;
+            RequestTarget(url.c_str(), &target);
+            camera.login.Use(camera.target);
+            const double a0 = bench::NowMs();
+            const std::string authorization = camera.login.Authorization(target);
+            t.login.push_back(bench::NowMs() - a0);
+            SynchronousDownload(url.c_str(), "work.jpg", authorization);
             break;
+        }
         case PassKind::BareSynchronous:
             BareDownload(url, 1 << 16);
             break;
@@ -432,7 +455,8 @@ bool Compare(PassKind a, Camera& cameraA, PassKind b, Camera& cameraB, const wch
                                    std::make_pair(&from->pass, &to->pass),
                                    std::make_pair(&from->bareDownload, &to->bareDownload),
                                    std::make_pair(&from->bareDecode, &to->bareDecode),
-                                   std::make_pair(&from->smallReads, &to->smallReads)}) {
+                                   std::make_pair(&from->smallReads, &to->smallReads),
+                                   std::make_pair(&from->login, &to->login)}) {
                 out->insert(out->end(), in->begin(), in->end());
             }
         }
@@ -453,7 +477,34 @@ void ReportMemory(const char* label, const Usage& early, const Usage& late) {
 
 }  // namespace
 
-int main() {
+const struct {
+    const char* label;
+    PassKind kind;
+} kSoaks[] = {
+    {"tool pass", PassKind::Tool},
+    {"tool download alone", PassKind::ToolDownloadOnly},
+    {"bare asynchronous WinINet", PassKind::BareAsynchronous},
+    {"bare synchronous WinINet", PassKind::BareSynchronous},
+};
+
+// One soak: kMemoryPasses passes of one kind, memory read after kEarlyPasses
+// and at the end.
+int Soak(int kind, const std::string& base) {
+    if (kind < 0 || kind >= static_cast<int>(std::size(kSoaks))) {
+        return 1;
+    }
+    Camera camera{SplitUserInfo(base + "file/frame320.jpg"), {}};
+    Job job{{kSoaks[kind].kind}, {&camera}, L"", kMemoryPasses, false, {}, {}};
+    if (!Run(job)) {
+        return 1;
+    }
+    ReportMemory(kSoaks[kind].label, job.early, ReadUsage());
+    std::printf("%s: requests still held by WinINet: %zu\n", kSoaks[kind].label,
+                PendingTransfers());
+    return 0;
+}
+
+int main(int argc, char** argv) {
     const char* port = std::getenv("TORVANEL_CAMERA_PORT");
     if (!port || std::atoi(port) <= 0) {
         std::fprintf(stderr, "TORVANEL_CAMERA_PORT is not set: run through tools/run_bench.sh\n");
@@ -475,6 +526,13 @@ int main() {
     app.mainWindow = window;
     StartGdiplus();
     CreateSurfaces();
+    if (argc == 3 && std::strcmp(argv[1], "--soak") == 0) {
+        const int code = Soak(std::atoi(argv[2]), base);
+        DestroySurfaces();
+        StopGdiplus();
+        DestroyWindow(window);
+        return code;
+    }
 
     // Fixed bodies, so a pass and its floors move the same bytes.
     // The floors decode a copy of the body the passes fetch.
@@ -526,26 +584,53 @@ int main() {
         Report("320x240 Digest camera", loginTimings);
         std::printf("320x240: Digest passes/s over open passes/s = %.3f\n",
                     Ratio(openTimings, loginTimings));
-    }
 
-    const struct {
-        const char* label;
-        PassKind kind;
-    } soaks[] = {
-        {"tool pass", PassKind::Tool},
-        {"tool download alone", PassKind::ToolDownloadOnly},
-        {"bare asynchronous WinINet", PassKind::BareAsynchronous},
-        {"bare synchronous WinINet", PassKind::BareSynchronous},
-    };
-    for (const auto& soak : soaks) {
-        Camera camera{SplitUserInfo(base + "file/frame320.jpg"), {}};
-        Job job{{soak.kind}, {&camera}, L"", kMemoryPasses, false, {}, {}};
-        if (!Run(job)) {
+        // The same two cameras through the earlier synchronous download with
+        // the same Authorization values: what the camera's own login check
+        // costs, whoever asks; and what making those values costs the tool.
+        Timings openEarlier;
+        Timings loginEarlier;
+        if (!Compare(PassKind::Synchronous, open, PassKind::Synchronous, login, L"", false,
+                     &openEarlier, &loginEarlier)) {
             return 1;
         }
-        ReportMemory(soak.label, job.early, ReadUsage());
+        std::printf(
+            "320x240 synchronous download, same Authorization values: Digest passes/s over "
+            "open passes/s = %.3f (download %.2f ms against %.2f ms)\n",
+            Ratio(openEarlier, loginEarlier), bench::Median(loginEarlier.download),
+            bench::Median(openEarlier.download));
+        std::printf("320x240: making one Digest Authorization value takes %.3f ms\n",
+                    bench::Median(loginEarlier.login));
     }
-    std::printf("requests still held by WinINet: %zu\n", PendingTransfers());
+
+    // Each soak in a process of its own, so no soak inherits another's heap.
+    std::fflush(stdout);
+    char self[MAX_PATH];
+    if (!GetModuleFileNameA(nullptr, self, MAX_PATH)) {
+        return 1;
+    }
+    for (int kind = 0; kind < static_cast<int>(std::size(kSoaks)); ++kind) {
+        std::string command = "\"" + std::string(self) + "\" --soak " + std::to_string(kind);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessA(self, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                            &startup, &child)) {
+            return 1;
+        }
+        ScopedHandle process(child.hProcess);
+        ScopedHandle thread(child.hThread);
+        DWORD code = 1;
+        if (WaitForSingleObject(process.Get(), 30 * 60 * 1000) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process.Get(), &code) || code != 0) {
+            std::fprintf(stderr, "the soak of %s failed\n", kSoaks[kind].label);
+            return 1;
+        }
+    }
 
     DestroySurfaces();
     StopGdiplus();

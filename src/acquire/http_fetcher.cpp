@@ -156,10 +156,6 @@ private:
     ULONGLONG progress_;
 };
 
-bool IsSet(HANDLE cancel) {
-    return cancel && WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0;
-}
-
 // Waits for the call under way to complete, within the deadline; the cancel
 // event ends the wait at once. Nothing when it completed, else how the
 // download ends.
@@ -181,7 +177,8 @@ std::optional<DownloadEnd> Await(const Transfer& transfer, const Deadline& deadl
 template <typename Call>
 std::optional<DownloadEnd> Complete(Transfer& transfer, const Deadline& deadline, HANDLE cancel,
                                     Call call, bool* waited = nullptr) {
-    ResetEvent(transfer.done.Get());
+    // No reset first: the event is auto-reset, and only a call that waits is
+    // completed through it, each such wait taking its one completion.
     if (waited) {
         *waited = false;
     }
@@ -307,10 +304,9 @@ DownloadEnd CopyBody(HINTERNET request, Transfer& transfer, Deadline& deadline, 
     std::setvbuf(out.Get(), nullptr, _IOFBF, kWriteBuffer);
     uint64_t received = 0;
     for (;;) {
-        // Data that is always at hand never waits, so the bounds are checked here too.
-        if (IsSet(cancel)) {
-            return DownloadEnd::Cancelled;
-        }
+        // Data that is always at hand never waits, so the whole bound is checked
+        // here too; such a body reaches kMaxBodyBytes within moments, which
+        // bounds how long it can keep the cancel event unseen.
         if (deadline.Remaining() == 0) {
             return DownloadEnd::Stalled;
         }
