@@ -266,21 +266,22 @@ TEST_F(FetcherTest, A401BringsEveryChallengeAndAnAuthorizationIsSent) {
 
 TEST_F(FetcherTest, DownloadsAreGivenUpWithoutProgressOrPastTheirWholeBound) {
     WriteAll(camera_.Files() + "\\body.bin", Picture());
-    // The camera's 10 s and 60 s, scaled down to 1 s and 4 s.
-    const DownloadLimits limits{1000, 4000};
+    // The camera's 10 s and 60 s, scaled down to 2 s and 6 s.
+    const DownloadLimits limits{2000, 6000};
     const struct {
         const char* route;
         DownloadEnd end;
         ULONGLONG atLeastMs, atMostMs;
     } cases[] = {
-        // No byte of the answer: given up after the stall bound.
-        {"seq/stall:5", DownloadEnd::Stalled, 900, 3000},
-        // The answer, then no byte of the body.
-        {"seq/drip:6:file:body.bin", DownloadEnd::Stalled, 900, 3000},
+        // No byte of the answer: given up after the stall bound, long before
+        // the camera would let go (5 s).
+        {"seq/stall:5", DownloadEnd::Stalled, 1900, 4500},
+        // The answer and a first byte, then none for 6 s.
+        {"seq/drip:6:file:body.bin", DownloadEnd::Stalled, 1900, 4500},
         // A byte every 0.3 s keeps it alive until the whole bound.
-        {"seq/drip:0.3:file:body.bin", DownloadEnd::Stalled, 3900, 7000},
+        {"seq/drip:0.3:file:body.bin", DownloadEnd::Stalled, 5900, 9500},
         // Slow but steady and done within the whole bound: never cut.
-        {"seq/slow:2.5:file:body.bin", DownloadEnd::Body, 2000, 4000},
+        {"seq/slow:2.5:file:body.bin", DownloadEnd::Body, 2000, 5900},
     };
     for (const auto& c : cases) {
         const std::string target = Path("bounded.part");
