@@ -18,13 +18,32 @@ Routes (each answers a GET):
                             with the clock, 5 a second, whatever the request rate
   /seq/A,B,C                answers each request as the next route of the list, in turn:
                             file:NAME, cut:NAME, 404, empty, garbage, stall, live, live640,
-                            noisy:KIND-S, bytes:N (the counter is kept per list)
+                            noisy:KIND-S, bytes:N, and the items below (the counter is
+                            kept per list)
+  /status/CODE              status CODE (any number) with a small HTML page
+  /switch/NAME              answers as the item last set for NAME (live until set);
+  /set/NAME/ITEM            sets it: a camera that fails, stalls and recovers on command
+  /basic/USER/PASS/ITEM     ITEM behind Basic login (USER and PASS %-decoded)
+  /digest/ALGS/QOP/N/USER/PASS/ITEM
+                            ITEM behind Digest login. ALGS: offered challenges joined by +,
+                            each one WWW-Authenticate header: MD5, MD5-sess, SHA-256,
+                            SHA-256-sess, Basic. QOP: auth, auth-int or none (the form
+                            without qop). N: uses after which a nonce goes stale (0: never).
+                            The log line of each request says "login": ok, missing, wrong
+                            or stale.
+Items besides the routes above: nothttp (bytes that are no HTTP answer, then close),
+stall:S (no answer for S seconds, then close), drip:S:ITEM (ITEM's headers at once, then
+one byte of its body every S seconds), slow:S:ITEM (ITEM's body spread evenly over S
+seconds), switch:NAME, status:CODE.
 
 Every request is appended to --log as one JSON line: its path and headers.
 The port is written to --port-file once the server listens. The server stops
-on SIGTERM or SIGINT, and by itself after --lifetime seconds.
+on SIGTERM or SIGINT, and by itself after --lifetime seconds. With --tls-cert and
+--tls-key it speaks HTTPS.
 """
 import argparse
+import base64
+import hashlib
 import http.server
 import json
 import math
@@ -32,12 +51,15 @@ import operator
 import os
 import random
 import re
+import secrets
 import signal
+import ssl
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
 STALL_LIMIT_S = 600  # even a stall ends, so no test can leave a thread behind
 
@@ -179,6 +201,8 @@ class Camera:
         self.noisy_lock = threading.Lock()
         self.noisy_scene = None
         self.noisy = {}
+        self.switches = {}
+        self.nonces = {}  # nonce -> {"uses": n, "nc": last nonce count}
 
     def live_frames(self, size):
         with self.lock:
@@ -211,13 +235,111 @@ class Camera:
             self.counters[key] = n + 1
             return n % modulo
 
-    def record(self, path, headers):
+    def record(self, path, headers, login=None):
         if not self.log_path:
             return
-        line = json.dumps({"path": path, "time": time.time(),
-                           "headers": [[k, v] for k, v in headers.items()]})
+        entry = {"path": path, "time": time.time(),
+                 "headers": [[k, v] for k, v in headers.items()]}
+        if login:
+            entry["login"] = login
+        line = json.dumps(entry)
         with self.lock, open(self.log_path, "a", encoding="utf-8") as f:
             f.write(line + "\n")
+
+
+    def new_nonce(self):
+        nonce = secrets.token_hex(16)
+        with self.lock:
+            self.nonces[nonce] = {"uses": 0, "nc": 0}
+        return nonce
+
+    def check_login(self, route, headers, method="GET", uri=""):
+        """None for an open route; else ok, missing, wrong or stale."""
+        parts = route.split("/")
+        if route.startswith("/basic/") and len(parts) >= 5:
+            user, password = urllib.parse.unquote(parts[2]), urllib.parse.unquote(parts[3])
+            given = headers.get("Authorization", "")
+            if not given.lower().startswith("basic "):
+                return "missing"
+            try:
+                pair = base64.b64decode(given[6:].strip(), validate=True).decode("utf-8")
+            except ValueError:
+                return "wrong"
+            return "ok" if pair == user + ":" + password else "wrong"
+        if route.startswith("/digest/") and len(parts) >= 8:
+            algs, qop, stale_after = parts[2].split("+"), parts[3], int(parts[4])
+            user, password = urllib.parse.unquote(parts[5]), urllib.parse.unquote(parts[6])
+            given = headers.get("Authorization", "")
+            if not given.lower().startswith("digest "):
+                return "missing"
+            p = parse_auth_params(given[7:])
+            alg = p.get("algorithm", "MD5")
+            if alg.lower() not in [a.lower() for a in algs if a.lower() != "basic"]:
+                return "wrong"
+            if p.get("username") != user or p.get("uri") != uri:
+                return "wrong"
+            h = hashlib.sha256 if alg.lower().startswith("sha-256") else hashlib.md5
+            hx = lambda text: h(text.encode("utf-8")).hexdigest()
+            nonce, cnonce, nc = p.get("nonce", ""), p.get("cnonce", ""), p.get("nc", "")
+            ha1 = hx("%s:%s:%s" % (user, REALM, password))
+            if alg.lower().endswith("-sess"):
+                ha1 = hx("%s:%s:%s" % (ha1, nonce, cnonce))
+            ha2 = hx("%s:%s" % (method, uri))
+            if qop == "auth":
+                if p.get("qop") != "auth" or not cnonce or len(nc) != 8:
+                    return "wrong"
+                expected = hx("%s:%s:%s:%s:auth:%s" % (ha1, nonce, nc, cnonce, ha2))
+            else:
+                if "qop" in p or "nc" in p:
+                    return "wrong"
+                expected = hx("%s:%s:%s" % (ha1, nonce, ha2))
+            if p.get("response") != expected or p.get("opaque") != OPAQUE:
+                return "wrong"
+            with self.lock:
+                state = self.nonces.get(nonce)
+                if state is None or (stale_after and state["uses"] >= stale_after):
+                    return "stale"
+                if qop == "auth":
+                    count = int(nc, 16)
+                    if count <= state["nc"]:
+                        return "wrong"  # a nonce count must rise with every request
+                    state["nc"] = count
+                state["uses"] += 1
+            return "ok"
+        return None
+
+
+REALM = "torvanel-camera"
+OPAQUE = "5ccc069c403ebaf9f0171e9517f40e41"
+
+
+def parse_auth_params(text):
+    """name=value pairs of an Authorization header, values unquoted."""
+    params, i = {}, 0
+    while i < len(text):
+        while i < len(text) and text[i] in " ,\t":
+            i += 1
+        eq = text.find("=", i)
+        if eq < 0:
+            break
+        name = text[i:eq].strip().lower()
+        i = eq + 1
+        if i < len(text) and text[i] == '"':
+            i += 1
+            value = []
+            while i < len(text) and text[i] != '"':
+                if text[i] == "\\" and i + 1 < len(text):
+                    i += 1
+                value.append(text[i])
+                i += 1
+            i += 1
+            params[name] = "".join(value)
+        else:
+            end = text.find(",", i)
+            end = len(text) if end < 0 else end
+            params[name] = text[i:end].strip()
+            i = end
+    return params
 
 
 def make_handler(camera):
@@ -228,12 +350,79 @@ def make_handler(camera):
             pass
 
         def do_GET(self):
-            camera.record(self.path, self.headers)
             route = self.path.split("?", 1)[0]
+            login = camera.check_login(route, self.headers, uri=self.path)
+            camera.record(self.path, self.headers, login)
             try:
+                if login is not None and login != "ok":
+                    return self.ask_login(route, stale=login == "stale")
                 self.answer(route)
             except (BrokenPipeError, ConnectionResetError):
                 pass
+
+        def ask_login(self, route, stale):
+            parts = route.split("/")
+            page = b"<html><body><h1>401 Unauthorized</h1></body></html>"
+            self.send_response(401)
+            if parts[1] == "basic":
+                offered = ["Basic"]
+            else:
+                offered = parts[2].split("+")
+                nonce = camera.new_nonce()
+            for alg in offered:
+                if alg.lower() == "basic":
+                    self.send_header("WWW-Authenticate", 'Basic realm="%s"' % REALM)
+                    continue
+                value = 'Digest realm="%s", nonce="%s", algorithm=%s, opaque="%s"' % (
+                    REALM, nonce, alg, OPAQUE)
+                if parts[3] != "none":
+                    value += ', qop="%s"' % parts[3]
+                if stale:
+                    value += ", stale=true"
+                self.send_header("WWW-Authenticate", value)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(page)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(page)
+            self.wfile.flush()
+            self.close_connection = True
+
+        def item_body(self, item):
+            """(content type, body) of an item that answers 200 with a body."""
+            kind, _, arg = item.partition(":")
+            if kind in ("live", "live640"):
+                frames = camera.live_frames("320x240" if kind == "live" else "640x480")
+                return "image/jpeg", frames[camera.next_index(kind, len(frames))]
+            if kind == "file":
+                return "image/jpeg", self.read_file(arg)
+            if kind == "bytes":
+                return "application/octet-stream", bytes((i * 7 + 3) & 0xFF
+                                                         for i in range(int(arg)))
+            return "image/jpeg", b"\x00garbage, not a picture\xff" * 40
+
+        def send_spread(self, item, seconds, step=None):
+            """ITEM's headers at once, then its body spread over time: one byte
+            every `step` seconds, or the whole body evenly over `seconds`."""
+            content_type, body = self.item_body(item)
+            self.send_response(200)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.flush()
+            self.close_connection = True
+            if step is None:
+                chunks = max(1, int(seconds * 10))
+                size = -(-len(body) // chunks)
+                step = seconds / chunks
+            else:
+                size = 1
+            for start in range(0, len(body), size):
+                if camera.stop.wait(step if start else 0):
+                    return
+                self.wfile.write(body[start:start + size])
+                self.wfile.flush()
 
         def send_body(self, status, body, content_type="image/jpeg"):
             self.send_response(status)
@@ -252,6 +441,19 @@ def make_handler(camera):
                 return f.read()
 
         def answer(self, route):
+            if route.startswith("/basic/"):
+                return self.answer_item(route.split("/", 4)[4])
+            if route.startswith("/digest/"):
+                return self.answer_item(route.split("/", 7)[7])
+            if route.startswith("/status/"):
+                return self.answer_item("status:" + route[len("/status/"):])
+            if route.startswith("/switch/"):
+                return self.answer_item("switch:" + route[len("/switch/"):])
+            if route.startswith("/set/"):
+                name, _, item = route[len("/set/"):].partition("/")
+                with camera.lock:
+                    camera.switches[name] = urllib.parse.unquote(item)
+                return self.send_body(200, b"ok", "text/plain")
             if route.startswith("/seq/"):
                 items = route[len("/seq/"):].split(",")
                 item = items[camera.next_index(route, len(items))]
@@ -315,8 +517,25 @@ def make_handler(camera):
             elif kind == "garbage":
                 self.send_body(200, b"\x00garbage, not a picture\xff" * 40)
             elif kind == "stall":
-                camera.stop.wait(STALL_LIMIT_S)
+                camera.stop.wait(float(arg) if arg else STALL_LIMIT_S)
                 self.close_connection = True
+            elif kind == "status":
+                page = b"<html><body><h1>Status %s</h1></body></html>" % arg.encode()
+                self.send_body(int(arg), page, "text/html")
+            elif kind == "switch":
+                with camera.lock:
+                    current = camera.switches.get(arg, "live")
+                self.answer_item(current)
+            elif kind == "nothttp":
+                self.wfile.write(b"SSH-2.0-OpenSSH_9.2\r\n\x00\xff no HTTP here\r\n")
+                self.wfile.flush()
+                self.close_connection = True
+            elif kind == "drip":
+                interval, _, inner = arg.partition(":")
+                self.send_spread(inner, 0, step=float(interval))
+            elif kind == "slow":
+                seconds, _, inner = arg.partition(":")
+                self.send_spread(inner, float(seconds))
             else:
                 page = (b"<html><head><title>404 Not Found</title></head>"
                         b"<body><h1>Not Found</h1></body></html>")
@@ -333,11 +552,17 @@ def main():
     parser.add_argument("--log", help="append each request as a JSON line")
     parser.add_argument("--cache", default=os.path.join(tempfile.gettempdir(), "torvanel-camera"))
     parser.add_argument("--lifetime", type=float, default=3600.0)
+    parser.add_argument("--tls-cert", help="PEM certificate: serve HTTPS")
+    parser.add_argument("--tls-key", help="PEM private key of --tls-cert")
     args = parser.parse_args()
 
     camera = Camera(args.files, args.log, args.cache)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(camera))
     server.daemon_threads = True
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
 
     def stop(*_):
         camera.stop.set()

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "acquire/connection_status.h"
 #include "imaging/surfaces.h"
 
 namespace torvanel {
@@ -55,6 +56,10 @@ struct AppState {
 
     // Manual-reset event set when the tool quits: ends every worker's pause at once.
     HANDLE quitEvent;
+
+    // The camera connection: the fetch thread publishes each pass, the caption
+    // watchdog on the UI thread reads it; it takes its own lock.
+    ConnectionStatus connection;
 };
 
 extern AppState app;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/caption_watchdog.h"
 #include "app/gdiplus_session.h"
 #include "app/stamped_path.h"
 #include "app/timer_period.h"
@@ -38,6 +39,7 @@ LRESULT OnBeginCapture() {
     }
     StartWorker(WorkerKind::Fetch, FetchThread);
     SetTimer(app.mainWindow, kDetectorTimerId, DetectorTimerPeriod(app.settings.TimerSec), nullptr);
+    StartCaptionWatchdog(app.mainWindow);
     return 0;
 }
 
@@ -58,6 +60,7 @@ LRESULT OnContextMenu(LPARAM lParam) {
 // window is destroyed.
 LRESULT Quit() {
     KillTimer(app.mainWindow, kDetectorTimerId);
+    StopCaptionWatchdog(app.mainWindow);
     StopWorkers();
     DestroyWindow(app.mainWindow);
     return 0;
@@ -65,6 +68,7 @@ LRESULT Quit() {
 
 LRESULT OnDestroy() {
     KillTimer(app.mainWindow, kDetectorTimerId);
+    StopCaptionWatchdog(app.mainWindow);
     app.surfaces.DestroySurfaces();
     StopGdiplus();
     PostQuitMessage(0);

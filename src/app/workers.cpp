@@ -113,9 +113,8 @@ void StopWorkers() {
         }
     }
     // A recorder writing its file finishes within one frame; the fetch thread
-    // may be stuck in a download that no time-out ends, so it gets a short
-    // bound and the process ends without it. Neither touches the surfaces or
-    // GDI+ once they are gone (see FrameSurfaces).
+    // gives up its download as soon as the quit event is set, and the bound
+    // only guards against a decode that never returns.
     WaitServingSentMessages(recorders, kRecorderQuitWaitMs);
     WaitServingSentMessages(fetch, kFetchQuitWaitMs);
 }

@@ -6,7 +6,7 @@
 namespace torvanel {
 
 enum class WorkerKind {
-    Fetch,     // may be blocked in a download: waited for only briefly at quit
+    Fetch,     // ends within moments of the quit: every wait of its downloads ends then
     Recorder,  // waited for until its movie file is complete, once it has one
 };
 
@@ -25,7 +25,7 @@ bool BeginRecorderOutput();
 void StopWorkers();
 
 // Bounds of that wait, in milliseconds.
-constexpr DWORD kFetchQuitWaitMs = 800;
+constexpr DWORD kFetchQuitWaitMs = 5000;
 constexpr DWORD kRecorderQuitWaitMs = 15000;
 
 }  // namespace torvanel

@@ -15,6 +15,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 
 ROOT = os.environ.get("TORVANEL_SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -27,6 +28,8 @@ CAMERA = os.path.join(ROOT, "tools", "camera_server.py")
 
 KEY = r"HKCU\Software\Kembrisk\torvanel"
 MAIN_CAPTION = "Torvanel"
+# The main window's caption also tells the connection's state ("Torvanel - ...").
+MAIN_CAPTION_PATTERN = "^Torvanel( - .+)?$"
 ABOUT_CAPTION = "ﾊﾞｰｼﾞｮﾝ情報"
 SETTINGS_CAPTION = "環境設定"
 
@@ -195,16 +198,41 @@ class World:
 
     # ----- camera -----
 
-    def start_camera(self):
+    def start_camera(self, port=0, tls=None):
+        """Starts the camera, on the given port (0: any) and, with tls a
+        (certificate, key) pair of PEM files, speaking HTTPS."""
         port_file = os.path.join(self.root, "camera.port")
-        self._camera = subprocess.Popen(
-            [sys.executable, CAMERA, "--port-file", port_file, "--files", self.files, "--log",
-             self.camera_log, "--cache", os.path.join(CACHE, "camera"), "--lifetime", "1800"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(port_file)
+        args = [sys.executable, CAMERA, "--port-file", port_file, "--files", self.files, "--log",
+                self.camera_log, "--cache", os.path.join(CACHE, "camera"), "--lifetime", "1800",
+                "--port", str(port)]
+        if tls:
+            args += ["--tls-cert", tls[0], "--tls-key", tls[1]]
+        self._camera = subprocess.Popen(args, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
         wait_until(lambda: os.path.exists(port_file), 60, what="the camera server")
         with open(port_file) as f:
             self.port = int(f.read())
         return self.port
+
+    def stop_camera(self):
+        """Switches the camera off: its port refuses until start_camera(port)."""
+        p, self._camera = self._camera, None
+        if p is not None and p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(5)
+
+    def set_camera(self, name, item):
+        """Makes /switch/NAME answer as ITEM from the next request on."""
+        direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))  # 127.0.0.1 only
+        with direct.open(self.url("set/%s/%s" % (name, item)), timeout=10) as r:
+            r.read()
+        return time.time()
 
     def url(self, route):
         if self.port is None:
@@ -239,8 +267,15 @@ class World:
         return r.stdout.decode("utf-8", errors="replace")
 
     def find_windows(self, caption):
-        out = self.x("search", "--onlyvisible", "--name", "^%s$" % caption, check=False)
+        pattern = MAIN_CAPTION_PATTERN if caption == MAIN_CAPTION else "^%s$" % caption
+        out = self.x("search", "--onlyvisible", "--name", pattern, check=False)
         return [int(w) for w in out.split()]
+
+    def caption(self, window):
+        """The window's caption as the X server has it, or None once it is gone."""
+        r = subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
+        return r.stdout.decode("utf-8", errors="replace").rstrip("\n") if r.returncode == 0 else None
 
     def wait_window(self, caption=MAIN_CAPTION, timeout=30):
         return wait_until(lambda: (self.find_windows(caption) or [None])[0], timeout,

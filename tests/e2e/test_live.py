@@ -113,10 +113,11 @@ class LiveTest(ToolTestCase):
         world.start_camera()
         world.set_settings(url="", WaitTime=0)
         tool = world.start_tool()
-        world.wait_window()
+        window = world.wait_window()
         first = world.client_rect()
         time.sleep(2.5)
         self.assertIsNone(tool.poll())
+        self.assertEqual("Torvanel", world.caption(window))
         self.assertEqual([], world.requests())
         with open(old, "rb") as f:
             self.assertEqual(b"left by an earlier run", f.read())
