@@ -63,7 +63,7 @@ bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& pa
             return false;
         }
         const double t1 = bench::NowMs();
-        if (!movie.Write(i, grabber.Pixels(), layout.pixelBytes)) {
+        if (!movie.Write(grabber.Pixels(), layout.pixelBytes)) {
             return false;
         }
         const double t2 = bench::NowMs();
