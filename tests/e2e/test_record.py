@@ -182,6 +182,45 @@ class RecordTest(ToolTestCase):
         for folder in ("jpg", "avi"):
             os.makedirs(os.path.join(world.work, folder))
 
+    def stallable_avi_folder(self, world):
+        """Mounts a small ext4 disk as the world's "avi" folder, whose writes can
+        be held (fsfreeze) for as long as a test wants a recorder to take to
+        finish. Needs root: skips the test otherwise. Returns (hold, release)."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting a disk needs root")
+        avi = os.path.join(world.work, "avi")
+        image = os.path.join(world.root, "avi.img")
+        with open(image, "wb") as f:
+            f.truncate(128 << 20)
+        made = subprocess.run(["mkfs.ext4", "-q", "-F", image], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        if made.returncode != 0:
+            self.skipTest("no ext4 disk image could be made")
+        r = subprocess.run(["mount", "-o", "loop", image, avi], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            self.skipTest("mounting a disk image is not permitted here: %s"
+                          % r.stderr.decode().strip())
+        held = []
+
+        def hold():
+            subprocess.run(["fsfreeze", "-f", avi], check=True, timeout=30)
+            held.append(True)
+
+        def release():
+            if held:
+                subprocess.run(["fsfreeze", "-u", avi], check=True, timeout=30)
+                held.clear()
+
+        def unmount():
+            # A thread held in a write cannot even be killed until the release.
+            release()
+            world.close()
+            subprocess.run(["umount", avi], check=True, timeout=30)
+        self.addCleanup(unmount)
+        os.rmdir(os.path.join(avi, "lost+found"))
+        return hold, release
+
     def live_world(self, size=(WIDTH, HEIGHT), **settings):
         world = self.make_world(**settings.pop("world", {}))
         make_quadrants(world, width=size[0], height=size[1])
@@ -521,6 +560,70 @@ class RecordTest(ToolTestCase):
             self.assertTrue(whole_jpeg(os.path.join(world.work, "work.jpg")))
         with self.subTest("the movie is still whole"):
             self.assertEqual(closed_file_bytes(count, frame_bytes), os.path.getsize(path))
+
+    def test_quit_waits_for_a_recorder_held_by_its_disk_and_keeps_the_window_painted(self):
+        # No pause: the recorder is always in the middle of a frame.
+        world, tool, window = self.live_world(CaptureTime=-1)
+        hold, release = self.stallable_avi_folder(world)
+        dialog = self.open_dialog(world, window)
+        self.answer(world, dialog, "Return")
+        name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
+        path = os.path.join(world.work, "avi", name)
+        wait_until(lambda: os.path.getsize(path) > 1 << 20, 10, what="frames in the movie")
+
+        # The disk holds the recorder's next write for as long as the test
+        # wants: only a quit that waits for the recorder lets it finish the
+        # file, however quick the rest of the quit is.
+        hold()
+        time.sleep(0.5)
+        self.menu(world, window, ITEM_EXIT)
+        time.sleep(1)
+        self.assertIsNone(tool.poll())
+        self.assertIsNotNone(world.client_rect(), "the window stays while the quit waits")
+
+        with self.subTest("the window is painted during the wait"):
+            # Another program resizes the window and its content is discarded.
+            self.assertEqual(0, world.probe("resize", "TORVANEL", "8")[0])
+
+            def shows_picture():
+                x, y, _, _ = world.client_rect()
+                face = world.grab().crop(x, y, WIDTH, HEIGHT)
+                return all(colour_close(c, face.pixel(px, py)) for px, py, c in quadrant_points())
+            wait_until(shows_picture, 10, what="the picture painted again")
+            self.assertIsNone(tool.poll())
+
+        release()
+        self.assertEqual(0, world.wait_exit(tool, 20))
+        streams = complete(path)
+        self.assertIsNotNone(streams, "ffprobe reads every frame the file counts")
+        self.assertGreater(frame_count(streams[0]), 0)
+
+    def test_the_end_of_the_session_completes_the_movie(self):
+        # No pause: frames follow each other up to the end of the session.
+        world, tool, window = self.live_world(CaptureTime=-1)
+        dialog = self.open_dialog(world, window)
+        self.answer(world, dialog, "Return")
+        name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
+        path = os.path.join(world.work, "avi", name)
+        wait_until(lambda: os.path.getsize(path) > 1 << 20, 10, what="frames in the movie")
+
+        # A simulated log-off: WM_QUERYENDSESSION and WM_ENDSESSION to every
+        # window of the prefix; Wine ends the process once WM_ENDSESSION is
+        # answered.
+        r = subprocess.run(["wineboot", "--end-session"], env=world.env, cwd=world.work,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(0, r.returncode)
+        self.assertEqual(0, world.wait_exit(tool, 20))
+        streams = complete(path)
+        self.assertIsNotNone(streams, "ffprobe reads every frame the file counts")
+        count = frame_count(streams[0])
+        self.assertGreater(count, 1)
+        row = (WIDTH * 3 + 3) & ~3
+        self.assertEqual(closed_file_bytes(count, row * HEIGHT), os.path.getsize(path))
+        last = frames_rgb(path, WIDTH, HEIGHT)[-1]
+        for x, y, colour in quadrant_points():
+            self.assertTrue(colour_close(colour, pixel(last, WIDTH, x, y)), (x, y))
 
     def test_missing_avi_folder_makes_no_file(self):
         world, tool, window = self.live_world(world={"avi": False})
