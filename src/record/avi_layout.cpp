@@ -162,7 +162,13 @@ bool MovieFolder(const char* path, char* out, size_t outSize) {
         return false;
     }
     out[0] = '\0';
-    const char* slash = path ? std::strrchr(path, '\\') : nullptr;
+    if (!path) {
+        return false;
+    }
+    // Windows takes a forward slash as a separator too.
+    const char* back = std::strrchr(path, '\\');
+    const char* forward = std::strrchr(path, '/');
+    const char* slash = back > forward ? back : forward;
     if (!slash) {
         return false;
     }

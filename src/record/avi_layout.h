@@ -119,10 +119,10 @@ bool NextFrameFits(const MovieFill& fill, uint64_t largestFrame, uint64_t limit 
 // may leave unwritten until then) and the slack.
 uint64_t DiskBytesForNextFrame(const MovieFill& fill, uint64_t largestFrame);
 
-// The folder of a movie path, with its trailing backslash ("C:\cam\avi\").
-// The last backslash is the separator: the file names the recorder makes are
-// plain ASCII, so no double-byte character can end in that byte after it.
-// False, with out empty, when there is none or it does not fit.
+// The folder of a movie path, with its trailing separator ("C:\cam\avi\").
+// The last backslash or slash is the separator: the file names the recorder
+// makes are plain ASCII, so no double-byte character can end in that byte
+// after it. False, with out empty, when there is none or it does not fit.
 bool MovieFolder(const char* path, char* out, size_t outSize);
 
 // The n-th candidate name for a movie whose stamped path is stamped: n 1 is the

@@ -170,6 +170,8 @@ public:
     // completes that file and writes the frame as frame 0 of the next one.
     // Before each frame the disk must have room for it and for the close.
     FrameWrite Write(const void* pixels, DWORD bytes);
+    // Completes the current file; nothing more is written.
+    void Close() { file_.Close(); }
     const MovieFile& Current() const { return file_; }
 
 private:

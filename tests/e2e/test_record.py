@@ -527,17 +527,17 @@ class RecordTest(ToolTestCase):
         dialog = self.open_dialog(world, window)
         self.answer(world, dialog, "Return")
 
-        with self.subTest("the recording stops before the disk is full, its file whole"):
-            name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
-            path = os.path.join(world.work, "avi", name)
-            # Frames follow each other with no pause, so only the disk ends the
-            # recording; the file is complete once it has ended.
-            streams = wait_until(lambda: complete(path), 60, what="the recording to end")
-            count = frame_count(streams[0])
-            self.assertGreater(count, 5)
-            self.assertIsNone(probe_errors(path))
-            self.assertEqual(closed_file_bytes(count, frame_bytes), os.path.getsize(path))
-            self.assertGreater(shutil.disk_usage(world.work).free, 0)
+        # The recording stops before the disk is full, its file whole. Frames
+        # follow each other with no pause, so only the disk ends the recording;
+        # the file is complete once it has ended.
+        name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
+        path = os.path.join(world.work, "avi", name)
+        streams = wait_until(lambda: complete(path), 60, what="the recording to end")
+        count = frame_count(streams[0])
+        self.assertGreater(count, 5)
+        self.assertIsNone(probe_errors(path))
+        self.assertEqual(closed_file_bytes(count, frame_bytes), os.path.getsize(path))
+        self.assertGreater(shutil.disk_usage(world.work).free, 0)
 
         # Now the disk fills up, and the camera's next picture is larger than
         # anything that would still fit: every picture the tool writes from

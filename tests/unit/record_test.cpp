@@ -337,6 +337,8 @@ TEST(MovieSplit, FolderOfAMoviePath) {
         // Code page 932: the second byte of this character is a backslash.
         {"C:\\\x83\x5C\\avi\\040203090507.avi", 256, "C:\\\x83\x5C\\avi\\"},
         {"040203090507.avi", 256, nullptr},
+        {"/tmp/cam/avi/040203090507.avi", 256, "/tmp/cam/avi/"},
+        {"C:\\cam/avi\\040203090507.avi", 256, "C:\\cam/avi\\"},
         {"C:\\cam\\avi\\x.avi", 11, nullptr},
         {"C:\\cam\\avi\\x.avi", 12, "C:\\cam\\avi\\"},
     };
