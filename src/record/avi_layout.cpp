@@ -157,6 +157,12 @@ uint64_t DiskBytesForNextFrame(const MovieFill& fill, uint64_t largestFrame) {
            fill.headerBytes + kMovieDiskSlack;
 }
 
+uint64_t DiskBytesToGoOnInNextFile(const MovieFill& closing, const MovieFill& next,
+                                   uint64_t largestFrame) {
+    return MovieCloseBytes(closing.frames) + closing.headerBytes +
+           DiskBytesForNextFrame(next, largestFrame);
+}
+
 bool MovieFolder(const char* path, char* out, size_t outSize) {
     if (outSize == 0) {
         return false;

@@ -119,6 +119,12 @@ bool NextFrameFits(const MovieFill& fill, uint64_t largestFrame, uint64_t limit 
 // may leave unwritten until then) and the slack.
 uint64_t DiskBytesForNextFrame(const MovieFill& fill, uint64_t largestFrame);
 
+// The same when the frame opens the file next after closing: first the
+// closing file's close (its index, tail and header area), then the new file's
+// first frame and close.
+uint64_t DiskBytesToGoOnInNextFile(const MovieFill& closing, const MovieFill& next,
+                                   uint64_t largestFrame);
+
 // The folder of a movie path, with its trailing separator ("C:\cam\avi\").
 // The last backslash or slash is the separator: the file names the recorder
 // makes are plain ASCII, so no double-byte character can end in that byte

@@ -282,9 +282,11 @@ FrameWrite MovieSeries::Write(const void* pixels, DWORD bytes) {
     const bool next = !NextFrameFits(file_.Fill(), largest, limit_);
     // Under Wine the library reports no failure on a full disk, and writes an
     // index listing frames that are not in the file: the room is made sure of
-    // first, for the file the frame goes into.
-    const MovieFill target = next ? EmptyMovieFill(options_.cbParms) : file_.Fill();
-    if (!DiskHasRoom(file_.Folder(), DiskBytesForNextFrame(target, largest))) {
+    // first, for the file the frame goes into and for every close before it.
+    const uint64_t needed =
+        next ? DiskBytesToGoOnInNextFile(file_.Fill(), EmptyMovieFill(options_.cbParms), largest)
+             : DiskBytesForNextFrame(file_.Fill(), largest);
+    if (!DiskHasRoom(file_.Folder(), needed)) {
         return FrameWrite::NoRoom;
     }
     if (next && !StartNextFile()) {

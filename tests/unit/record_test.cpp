@@ -324,6 +324,9 @@ TEST(MovieSplit, HeaderAreaAndDiskRoom) {
               DiskBytesForNextFrame(EmptyMovieFill(0), 2359296));
     EXPECT_EQ(2359304u + 8 + 16 * 11 + 20 + 2048 + (1u << 20),
               DiskBytesForNextFrame(FillWith(10, 2359296), 2359296));
+    // Going on in the next file: the full file's close first.
+    EXPECT_EQ((8 + 16 * 903 + 20 + 2048) + (2359304u + 8 + 16 + 20 + 4096 + (1u << 20)),
+              DiskBytesToGoOnInNextFile(FillWith(903, 2359296), EmptyMovieFill(7), 2359296));
 }
 
 TEST(MovieSplit, FolderOfAMoviePath) {
