@@ -39,12 +39,17 @@ struct Figures {
     double aviFloor;  // AVIStreamWrite of the pixel bytes to a plain stream
 };
 
+// The folder the files go into, ending in a separator.
 std::string Folder() {
     char buffer[MAX_PATH] = {};
     if (GetEnvironmentVariableA("TORVANEL_BENCH_WORK", buffer, MAX_PATH) == 0) {
         GetTempPathA(MAX_PATH, buffer);
     }
-    return buffer;
+    std::string folder = buffer;
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') {
+        folder += '\\';
+    }
+    return folder;
 }
 
 bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& path, Figures& f) {
