@@ -6,12 +6,15 @@
 
 #include <vfw.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/stamped_path.h"
 #include "base/scoped_win.h"
 #include "bench_util.h"
 #include "record/avi_layout.h"
@@ -29,6 +32,9 @@ int FramesFor(const FrameLayout& layout) {
     const int frames = static_cast<int>(60.0 * 640 * 480 / (layout.width * layout.height));
     return frames < 10 ? 10 : (frames > kFrames ? kFrames : frames);
 }
+constexpr int kFramesPerFile = 10;
+constexpr int kSplitFiles = 21;
+constexpr int kCloses = 10;
 
 struct Figures {
     double capture;   // copy and conversion
@@ -38,12 +44,17 @@ struct Figures {
     double aviFloor;  // AVIStreamWrite of the pixel bytes to a plain stream
 };
 
+// The folder the files go into, ending in a separator.
 std::string Folder() {
     char buffer[MAX_PATH] = {};
     if (GetEnvironmentVariableA("TORVANEL_BENCH_WORK", buffer, MAX_PATH) == 0) {
         GetTempPathA(MAX_PATH, buffer);
     }
-    return buffer;
+    std::string folder = buffer;
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') {
+        folder += '\\';
+    }
+    return folder;
 }
 
 bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& path, Figures& f) {
@@ -68,7 +79,7 @@ bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& pa
             return false;
         }
         const double t1 = bench::NowMs();
-        if (!movie.Write(i, grabber.Pixels(), layout.pixelBytes)) {
+        if (!movie.Write(grabber.Pixels(), layout.pixelBytes)) {
             return false;
         }
         const double t2 = bench::NowMs();
@@ -82,6 +93,109 @@ bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& pa
     f.write = bench::Median(write);
     f.frame = bench::Median(frame);
     return true;
+}
+
+struct SplitFigures {
+    double frame;      // median of the frames that go into an open file
+    double opening;    // median of the frames that open a new file
+    double worst;      // the slowest of those
+    double close;      // completing a file of kFramesPerFile frames (median)
+    double roomCheck;  // asking the disk for room, once
+    int files;
+};
+
+// The frames of a recording whose files take kFramesPerFile frames each, so the
+// frame that opens a new file (closing the last one, claiming a name, setting
+// up the streams) is timed beside the others, in the same run.
+bool MeasureSplits(HWND window, const FrameLayout& layout, const std::string& folder,
+                   SplitFigures& f) {
+    // The files are named as the tool names them: below workDir, a full path.
+    const DWORD length = GetFullPathNameA(folder.c_str(), kTextSize, app.workDir, nullptr);
+    if (length == 0 || length >= kTextSize) {
+        return false;
+    }
+    const size_t end = std::strlen(app.workDir);
+    if (end > 0 && app.workDir[end - 1] == '\\') {
+        app.workDir[end - 1] = '\0';
+    }
+    const std::string avi = std::string(app.workDir) + "\\avi";
+    CreateDirectoryA(avi.c_str(), nullptr);
+    FrameGrabber grabber;
+    if (!grabber.Open(window, layout)) {
+        return false;
+    }
+    AviLibrary library;
+    COMPVARS choice = MakeInitialChoice();
+    choice.lKey = -1;
+    choice.lDataRate = 300;
+    MovieFill full = EmptyMovieFill(0);
+    for (int i = 0; i < kFramesPerFile; ++i) {
+        AddMovieFrame(full, layout.pixelBytes);
+    }
+    std::vector<std::string> files;
+    std::vector<double> frames, openings;
+    {
+        MovieSeries series(MakeStreamInfo(layout, MakeStreamRate(5, 1)),
+                           MakeCompressOptions(choice), StreamFormat(layout),
+                           ClosedMovieBytes(full));
+        char stamped[kTextSize];
+        if (!StampedPath(StampKind::Movie, stamped) || series.Open(stamped) != MovieOpen::Created) {
+            return false;
+        }
+        files.push_back(series.Current().Path());
+        for (int i = 0; i < kFramesPerFile * kSplitFiles; ++i) {
+            const double t0 = bench::NowMs();
+            if (!grabber.Capture() ||
+                series.Write(grabber.Pixels(), layout.pixelBytes) != FrameWrite::Written) {
+                return false;
+            }
+            const double t1 = bench::NowMs();
+            if (files.back() != series.Current().Path()) {
+                files.push_back(series.Current().Path());
+                openings.push_back(t1 - t0);
+            } else {
+                frames.push_back(t1 - t0);
+            }
+        }
+        std::vector<double> checks;
+        for (int i = 0; i < kFrames; ++i) {
+            const double t0 = bench::NowMs();
+            DiskHasRoom(series.Current().Folder(), 1);
+            checks.push_back(bench::NowMs() - t0);
+        }
+        f.roomCheck = bench::Median(checks);
+    }
+    f.files = static_cast<int>(files.size());
+    // What a stop, a quit or the end of the session waits for once the frame
+    // under way is written: completing a file.
+    std::vector<double> closes;
+    for (int k = 0; k < kCloses; ++k) {
+        char stamped[kTextSize];
+        MovieFile movie;
+        if (!StampedPath(StampKind::Movie, stamped) ||
+            movie.Create(stamped, MakeStreamInfo(layout, MakeStreamRate(5, 1)),
+                         MakeCompressOptions(choice), StreamFormat(layout)) != MovieOpen::Created) {
+            return false;
+        }
+        files.push_back(movie.Path());
+        for (int i = 0; i < kFramesPerFile; ++i) {
+            if (!grabber.Capture() || !movie.Write(grabber.Pixels(), layout.pixelBytes)) {
+                return false;
+            }
+        }
+        const double t0 = bench::NowMs();
+        movie.Close();
+        closes.push_back(bench::NowMs() - t0);
+    }
+    f.close = bench::Median(closes);
+    for (const std::string& file : files) {
+        DeleteFileA(file.c_str());
+    }
+    RemoveDirectoryA(avi.c_str());
+    f.frame = bench::Median(frames);
+    f.opening = bench::Median(openings);
+    f.worst = openings.empty() ? 0.0 : *std::max_element(openings.begin(), openings.end());
+    return !openings.empty();
 }
 
 bool MeasureAviFloor(const FrameLayout& layout, const std::string& path, Figures& f) {
@@ -182,8 +296,8 @@ int main() {
 
     const std::string folder = Folder();
     const SIZE sizes[] = {{640, 480}, {1024, 768}, {1920, 1080}, kLargest};
-    std::printf("%-10s %12s %12s %12s %12s %8s\n", "frame", "copy+conv", "write", "frame", "floor",
-                "ratio");
+    std::printf("%-10s %12s %12s %12s %12s %12s %8s\n", "frame", "copy+conv", "write", "frame",
+                "floor", "avi floor", "ratio");
     int status = 0;
     for (const SIZE& s : sizes) {
         FrameLayout layout;
@@ -205,6 +319,29 @@ int main() {
         "medians of up to %d frames and writes each (fewer for the large sizes); ratio: frame / "
         "floor (aim 3x)\n",
         kFrames);
+
+    std::printf(
+        "\nfiles of %d frames: a frame, a frame that opens the next file (median and "
+        "slowest), and the ratio to a frame (aim at most 5x)\n",
+        kFramesPerFile);
+    // Many small files: the sizes a split costs most at relative to a frame.
+    const SIZE splitSizes[] = {{320, 240}, {640, 480}, {1024, 768}};
+    for (const SIZE& s : splitSizes) {
+        FrameLayout layout;
+        SplitFigures f{};
+        if (!MakeFrameLayout(s.cx, s.cy, layout) || !MeasureSplits(window, layout, folder, f)) {
+            std::printf("%ldx%ld: a step failed\n", s.cx, s.cy);
+            status = 1;
+            continue;
+        }
+        std::printf(
+            "%ldx%ld: frame %.3f ms, opening frame %.3f ms (slowest %.3f ms) over %d "
+            "files: %.2fx (slowest %.2fx); completing a file %.3f ms; a room check "
+            "%.3f ms\n",
+            s.cx, s.cy, f.frame, f.opening, f.worst, f.files,
+            f.frame > 0 ? f.opening / f.frame : 0.0, f.frame > 0 ? f.worst / f.frame : 0.0, f.close,
+            f.roomCheck);
+    }
     app.surfaces.DestroySurfaces();
     DestroyWindow(window);
     return status;

@@ -66,6 +66,45 @@ LRESULT Quit() {
     return 0;
 }
 
+// What Windows shows while the end of the session waits for a movie file:
+// "closing the movie file being recorded".
+constexpr wchar_t kFinishingMovies[] = L"録画中の動画ファイルを閉じています";
+
+// While it lives, Windows shows the user why the end of the session waits
+// for the tool. No reason: nothing is shown.
+class ShutdownBlock {
+public:
+    ShutdownBlock(HWND window, const wchar_t* reason)
+        : window_(reason && ShutdownBlockReasonCreate(window, reason) ? window : nullptr) {}
+    ~ShutdownBlock() {
+        if (window_) {
+            ShutdownBlockReasonDestroy(window_);
+        }
+    }
+    ShutdownBlock(const ShutdownBlock&) = delete;
+    ShutdownBlock& operator=(const ShutdownBlock&) = delete;
+
+private:
+    HWND window_;
+};
+
+// Once this returns the process may be ended at any moment (Wine ends it at
+// once), with no WM_CLOSE or WM_DESTROY: every recording finishes its file
+// first, as at a quit.
+LRESULT OnEndSession(bool ending) {
+    if (!ending) {
+        return 0;  // another program refused: the session goes on
+    }
+    KillTimer(app.mainWindow, kDetectorTimerId);
+    {
+        ShutdownBlock block(app.mainWindow, RecorderOutputRunning() ? kFinishingMovies : nullptr);
+        StopWorkers();
+    }
+    // Should the process outlive the session's end, it closes as after a quit.
+    PostMessageA(app.mainWindow, WM_CLOSE, 0, 0);
+    return 0;
+}
+
 LRESULT OnDestroy() {
     KillTimer(app.mainWindow, kDetectorTimerId);
     StopCaptionWatchdog(app.mainWindow);
@@ -134,6 +173,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return OnPaint(window);
         case WM_CLOSE:
             return Quit();
+        case WM_QUERYENDSESSION:
+            return TRUE;  // never refused: the end of the session finishes the files
+        case WM_ENDSESSION:
+            return OnEndSession(wParam != FALSE);
         case WM_COMMAND:
             return OnCommand(window, wParam, lParam);
         case WM_TIMER:

@@ -28,32 +28,47 @@ std::vector<Worker>& List() {
     return *workers;
 }
 
-// Waits for the handles until they end or the deadline passes, serving the
-// messages other threads send to our windows meanwhile (a fetch thread inside
-// SetWindowPos or UpdateWindow waits for this thread to answer).
-void WaitServingSentMessages(std::vector<HANDLE> handles, DWORD timeoutMs) {
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+// Paint messages served in one wake at most: a window that never validates
+// cannot keep the wait from looking at its handles and the clock.
+constexpr int kPaintsPerWake = 64;
+}  // namespace
+
+void WaitKeepingWindowsAlive(std::vector<HANDLE> handles, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!handles.empty()) {
-        ULONGLONG now = GetTickCount64();
+        const ULONGLONG now = GetTickCount64();
         if (now >= deadline) {
             return;
         }
-        DWORD count = static_cast<DWORD>(
+        const DWORD count = static_cast<DWORD>(
             handles.size() < MAXIMUM_WAIT_OBJECTS ? handles.size() : MAXIMUM_WAIT_OBJECTS - 1);
-        DWORD rc = MsgWaitForMultipleObjects(count, handles.data(), FALSE,
-                                             static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
+        // A paint already pending when the wait begins counts too, not only
+        // one that arrives later.
+        const DWORD rc =
+            MsgWaitForMultipleObjectsEx(count, handles.data(), static_cast<DWORD>(deadline - now),
+                                        QS_SENDMESSAGE | QS_PAINT, MWMO_INPUTAVAILABLE);
         if (rc < WAIT_OBJECT_0 + count) {
             handles.erase(handles.begin() + (rc - WAIT_OBJECT_0));
         } else if (rc == WAIT_OBJECT_0 + count) {
+            // Peeking answers the sent messages; of the queued ones only paints
+            // are taken, so no input and no detector tick runs during the wait.
             MSG msg;
-            // Only sent messages are served here; posted ones stay queued.
-            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            for (int i = 0;
+                 i < kPaintsPerWake && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT);
+                 ++i) {
+                DispatchMessageA(&msg);
+            }
         } else if (rc != WAIT_TIMEOUT) {
             return;
         }
     }
 }
-}  // namespace
+
+void WaitForEachKeepingWindowsAlive(const std::vector<HANDLE>& handles, DWORD boundMs) {
+    for (HANDLE handle : handles) {
+        WaitKeepingWindowsAlive({handle}, boundMs);
+    }
+}
 
 bool StartWorker(WorkerKind kind, LPTHREAD_START_ROUTINE proc) {
     ExclusiveLock lock(workersLock);
@@ -90,6 +105,17 @@ bool BeginRecorderOutput() {
     return true;
 }
 
+bool RecorderOutputRunning() {
+    ExclusiveLock lock(workersLock);
+    for (const Worker& w : List()) {
+        if (w.kind == WorkerKind::Recorder && w.mustFinish &&
+            WaitForSingleObject(w.thread.Get(), 0) == WAIT_TIMEOUT) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void StopWorkers() {
     std::vector<HANDLE> fetch;
     std::vector<HANDLE> recorders;
@@ -112,11 +138,12 @@ void StopWorkers() {
             }
         }
     }
-    // A recorder writing its file finishes within one frame; the fetch thread
-    // gives up its download as soon as the quit event is set, and the bound
+    // A recorder writing its file finishes within one frame; several finishing
+    // at once share the disk, so each has a bound of its own. The fetch thread
+    // gives up its download as soon as the quit event is set, and its bound
     // only guards against a decode that never returns.
-    WaitServingSentMessages(recorders, kRecorderQuitWaitMs);
-    WaitServingSentMessages(fetch, kFetchQuitWaitMs);
+    WaitForEachKeepingWindowsAlive(recorders, kRecorderQuitWaitMs);
+    WaitKeepingWindowsAlive(fetch, kFetchQuitWaitMs);
 }
 
 }  // namespace torvanel

@@ -108,6 +108,77 @@ AVICOMPRESSOPTIONS MakeCompressOptions(const COMPVARS& choice) {
     return o;
 }
 
+MovieFill EmptyMovieFill(uint32_t compressorStateBytes) {
+    uint64_t state = 0;
+    if (compressorStateBytes > 0) {
+        const uint64_t chunk = FrameChunkBytes(compressorStateBytes);
+        state = (chunk + kAviHeaderArea - 1) / kAviHeaderArea * kAviHeaderArea;
+    }
+    return MovieFill{kAviHeaderArea + state, kAviHeaderArea + state, 0};
+}
+
+uint64_t FrameChunkBytes(uint64_t dataBytes) {
+    return kAviChunkHeader + dataBytes + (dataBytes & 1);
+}
+
+uint64_t MovieCloseBytes(uint64_t frames) {
+    return kAviChunkHeader + kAviIndexEntry * frames + kAviCloseTail;
+}
+
+uint64_t ClosedMovieBytes(const MovieFill& fill) {
+    return fill.bytes + MovieCloseBytes(fill.frames);
+}
+
+void AddMovieFrame(MovieFill& fill, uint64_t dataBytes) {
+    fill.bytes += FrameChunkBytes(dataBytes);
+    ++fill.frames;
+}
+
+bool NextFrameFits(const MovieFill& fill, uint64_t largestFrame, uint64_t limit) {
+    // The stream's frame index is a signed 32-bit number.
+    if (fill.frames >= 0x7FFFFFFFu) {
+        return false;
+    }
+    return fill.bytes + FrameChunkBytes(largestFrame) +
+               MovieCloseBytes(fill.frames + uint64_t{1}) <=
+           limit;
+}
+
+uint64_t DiskBytesForNextFrame(const MovieFill& fill, uint64_t largestFrame) {
+    return FrameChunkBytes(largestFrame) + MovieCloseBytes(fill.frames + uint64_t{1}) +
+           fill.headerBytes + kMovieDiskSlack;
+}
+
+uint64_t DiskBytesToGoOnInNextFile(const MovieFill& closing, const MovieFill& next,
+                                   uint64_t largestFrame) {
+    return MovieCloseBytes(closing.frames) + closing.headerBytes +
+           DiskBytesForNextFrame(next, largestFrame);
+}
+
+bool MovieFolder(const char* path, char* out, size_t outSize) {
+    if (outSize == 0) {
+        return false;
+    }
+    out[0] = '\0';
+    if (!path) {
+        return false;
+    }
+    // Windows takes a forward slash as a separator too.
+    const char* back = std::strrchr(path, '\\');
+    const char* forward = std::strrchr(path, '/');
+    const char* slash = back > forward ? back : forward;
+    if (!slash) {
+        return false;
+    }
+    const size_t length = static_cast<size_t>(slash - path) + 1;
+    if (length >= outSize) {
+        return false;
+    }
+    std::memcpy(out, path, length);
+    out[length] = '\0';
+    return true;
+}
+
 bool NumberedMoviePath(const char* stamped, int n, char* out, size_t outSize) {
     if (outSize == 0) {
         return false;

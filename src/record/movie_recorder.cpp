@@ -143,6 +143,10 @@ MovieOpen MovieFile::Create(const char* stamped, const AVISTREAMINFOA& header,
     if (!ClaimName(stamped)) {
         return MovieOpen::NoName;
     }
+    if (!MovieFolder(path_, folder_, sizeof folder_)) {
+        Discard();
+        return MovieOpen::NoName;
+    }
     PAVIFILE file = nullptr;
     if (AVIFileOpenA(&file, path_, OF_WRITE | OF_SHARE_DENY_NONE | OF_CREATE, nullptr) != 0) {
         Discard();
@@ -171,15 +175,34 @@ MovieOpen MovieFile::Create(const char* stamped, const AVISTREAMINFOA& header,
         Discard();
         return MovieOpen::Format;
     }
+    // A compressor announces the largest frame it can make as the stream's
+    // buffer size; the full-frames choice announces nothing and passes the
+    // frames on as they are.
+    AVISTREAMINFOA info{};
+    largestFrame_ = format.biSizeImage;
+    if (AVIStreamInfoA(compressed_.Get(), &info, sizeof info) == 0 &&
+        info.dwSuggestedBufferSize > largestFrame_) {
+        largestFrame_ = info.dwSuggestedBufferSize;
+    }
+    fill_ = EmptyMovieFill(options.cbParms);
     return MovieOpen::Created;
 }
 
-bool MovieFile::Write(LONG index, const void* pixels, DWORD bytes) {
-    if (!compressed_) {
+bool MovieFile::Write(const void* pixels, DWORD bytes) {
+    if (!compressed_ || bytes > 0x7FFFFFFFu) {
         return false;
     }
-    return AVIStreamWrite(compressed_.Get(), index, 1, const_cast<void*>(pixels),
-                          static_cast<LONG>(bytes), AVIIF_KEYFRAME, nullptr, nullptr) == 0;
+    // A compressor's frames vary in size: the library's count is what the
+    // file takes. Where it gives none, the largest frame is counted.
+    LONG written = -1;
+    if (AVIStreamWrite(compressed_.Get(), static_cast<LONG>(fill_.frames), 1,
+                       const_cast<void*>(pixels), static_cast<LONG>(bytes), AVIIF_KEYFRAME, nullptr,
+                       &written) != 0) {
+        return false;
+    }
+    AddMovieFrame(fill_, written >= 0 ? static_cast<uint64_t>(written)
+                                      : std::max<uint64_t>(largestFrame_, bytes));
+    return true;
 }
 
 void MovieFile::Close() {
@@ -216,6 +239,52 @@ void MovieFile::Discard() {
         DeleteFileA(path_);
         path_[0] = '\0';
     }
+}
+
+bool DiskHasRoom(const char* folder, uint64_t needed) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) {
+        return false;
+    }
+    return available.QuadPart >= needed;
+}
+
+MovieSeries::MovieSeries(const AVISTREAMINFOA& header, const AVICOMPRESSOPTIONS& options,
+                         const BITMAPINFOHEADER& format, uint64_t fileLimit)
+    : header_(header), options_(options), format_(format), limit_(fileLimit) {}
+
+MovieOpen MovieSeries::Open(const char* stamped) {
+    return file_.Create(stamped, header_, options_, format_);
+}
+
+FrameWrite MovieSeries::Write(const void* pixels, DWORD bytes) {
+    if (!file_.IsOpen()) {
+        return FrameWrite::Failed;
+    }
+    const uint64_t largest = std::max<uint64_t>(file_.LargestFrame(), bytes);
+    const bool next = !NextFrameFits(file_.Fill(), largest, limit_);
+    // Under Wine the library reports no failure on a full disk, and writes an
+    // index listing frames that are not in the file: the room is made sure of
+    // first, for the file the frame goes into and for every close before it.
+    const uint64_t needed =
+        next ? DiskBytesToGoOnInNextFile(file_.Fill(), EmptyMovieFill(options_.cbParms), largest)
+             : DiskBytesForNextFrame(file_.Fill(), largest);
+    if (!DiskHasRoom(file_.Folder(), needed)) {
+        return FrameWrite::NoRoom;
+    }
+    if (next && !StartNextFile()) {
+        return FrameWrite::NoNextFile;
+    }
+    return file_.Write(pixels, bytes) ? FrameWrite::Written : FrameWrite::Failed;
+}
+
+bool MovieSeries::StartNextFile() {
+    file_.Close();
+    char stamped[kTextSize];
+    if (!StampedPath(StampKind::Movie, stamped)) {
+        return false;
+    }
+    return file_.Create(stamped, header_, options_, format_) == MovieOpen::Created;
 }
 
 void RecorderLoop() {
@@ -256,12 +325,13 @@ void RecorderLoop() {
     if (!BeginRecorderOutput()) {
         return;
     }
-    MovieFile movie;
-    if (movie.Create(stamped, header, options, format) != MovieOpen::Created) {
+    MovieSeries movie(header, options, format);
+    if (movie.Open(stamped) != MovieOpen::Created) {
         return;
     }
-    for (LONG index = 0; ticket.Running(); ++index) {
-        if (!grabber.Capture() || !movie.Write(index, grabber.Pixels(), layout.pixelBytes)) {
+    while (ticket.Running()) {
+        if (!grabber.Capture() ||
+            movie.Write(grabber.Pixels(), layout.pixelBytes) != FrameWrite::Written) {
             break;
         }
         if (!ticket.Pause(app.settings.CaptureTime)) {

@@ -114,18 +114,74 @@ public:
     // Needs the AVI library started on this thread.
     MovieOpen Create(const char* stamped, const AVISTREAMINFOA& header,
                      const AVICOMPRESSOPTIONS& options, const BITMAPINFOHEADER& format);
-    bool Write(LONG index, const void* pixels, DWORD bytes);
+    // Writes the next frame and counts the bytes the library says it wrote.
+    // False when the library reports a failure.
+    bool Write(const void* pixels, DWORD bytes);
     void Close();
+
+    bool IsOpen() const { return compressed_.Valid(); }
     const char* Path() const { return path_; }
+    const char* Folder() const { return folder_; }
+    const MovieFill& Fill() const { return fill_; }
+    // The most a frame can take in the file: what the compressor announces
+    // for its output, and never less than the frame handed to it.
+    uint64_t LargestFrame() const { return largestFrame_; }
 
 private:
     bool ClaimName(const char* stamped);
     void Discard();
 
     char path_[kTextSize] = {};
+    char folder_[kTextSize] = {};
+    MovieFill fill_{};
+    uint64_t largestFrame_ = 0;
     Scoped<PAVIFILE, AviFileTraits> file_;
     Scoped<PAVISTREAM, AviStreamTraits> stream_;
     Scoped<PAVISTREAM, AviStreamTraits> compressed_;
+};
+
+// Whether the disk that holds folder has needed bytes free for this user.
+// False when the disk cannot be asked (the folder is gone, a network folder
+// was lost): nothing more can be written there either.
+bool DiskHasRoom(const char* folder, uint64_t needed);
+
+// What became of a frame. Every outcome but Written ends the recording, with
+// its files complete.
+enum class FrameWrite {
+    Written,
+    NoRoom,      // the disk could not hold the frame and the close
+    Failed,      // the library reported a failed write
+    NoNextFile,  // the file that was to take over could not be made
+};
+
+// A recording's movie: one file after another, each closed before it could
+// pass fileLimit (with its index) and followed by a file named by the time it
+// starts, made as a new recording's is, so nothing is ever overwritten.
+class MovieSeries {
+public:
+    MovieSeries(const AVISTREAMINFOA& header, const AVICOMPRESSOPTIONS& options,
+                const BITMAPINFOHEADER& format, uint64_t fileLimit = kMovieFileLimit);
+    MovieSeries(const MovieSeries&) = delete;
+    MovieSeries& operator=(const MovieSeries&) = delete;
+
+    // The first file. Needs the AVI library started on this thread.
+    MovieOpen Open(const char* stamped);
+    // Writes a frame into the current file, or, when it might not fit there,
+    // completes that file and writes the frame as frame 0 of the next one.
+    // Before each frame the disk must have room for it and for the close.
+    FrameWrite Write(const void* pixels, DWORD bytes);
+    // Completes the current file; nothing more is written.
+    void Close() { file_.Close(); }
+    const MovieFile& Current() const { return file_; }
+
+private:
+    bool StartNextFile();
+
+    AVISTREAMINFOA header_;
+    AVICOMPRESSOPTIONS options_;  // lpParms points into the caller's choice record
+    BITMAPINFOHEADER format_;
+    uint64_t limit_;
+    MovieFile file_;
 };
 
 }  // namespace torvanel

@@ -1,7 +1,7 @@
 // A small helper for the end-to-end tests: reports what only Win32 can tell
 // about the tool's window (frame metrics, client rectangle on screen), the
 // prefix's code page and fonts, and how the tool's dialog labels fit; and
-// resizes the window as a user would.
+// resizes the window as a user, or another program, would.
 #include <windows.h>
 
 #include <cstdio>
@@ -187,6 +187,22 @@ int main(int argc, char** argv) {
         }
         return SetWindowPos(window, nullptr, 0, 0, std::atoi(argv[3]), std::atoi(argv[4]),
                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
+                   ? 0
+                   : 3;
+    }
+    // Grows the window by another thread's hand and discards what its client
+    // area showed: only a paint by the window's own thread brings it back.
+    if (argc >= 4 && std::strcmp(argv[1], "grow") == 0) {
+        HWND window = FindWindowA(argv[2], nullptr);
+        if (!window) {
+            return 2;
+        }
+        const int grow = std::atoi(argv[3]);
+        RECT outer;
+        GetWindowRect(window, &outer);
+        return SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + grow,
+                            outer.bottom - outer.top + grow,
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS)
                    ? 0
                    : 3;
     }

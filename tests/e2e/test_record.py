@@ -1,11 +1,14 @@
 """Time-lapse movies end to end: the real torvanel.exe records the live picture
 through Wine's own compressor dialog, driven with xdotool; ffprobe and ffmpeg
 read what it wrote."""
+import contextlib
 import ctypes
 import json
 import os
+import shutil
 import struct
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -13,6 +16,7 @@ from harness import ToolTestCase, colour_close, wait_until
 
 ITEM_START = 2
 ITEM_STOP = 3
+ITEM_SAVE = 4
 ITEM_EXIT = 7
 DIALOG = "ビデオ圧縮"
 SETTLE_S = 0.3
@@ -26,18 +30,17 @@ WHITE = (240, 240, 240)
 WIDTH, HEIGHT = 322, 242
 
 
-def make_quadrants(world, name="q.jpg"):
+def make_quadrants(world, name="q.jpg", width=WIDTH, height=HEIGHT):
     """Red and blue above, green and white below: a frame upside down, mirrored
     or shifted shows."""
-    w, h = WIDTH // 2, HEIGHT // 2
+    w, h = width // 2, height // 2
     return world.picture(name, [
         "(", "-size", "%dx%d" % (w, h), "xc:#d01010", "xc:#1030d0", "+append", ")",
         "(", "-size", "%dx%d" % (w, h), "xc:#10a030", "xc:#f0f0f0", "+append", ")",
         "-append", "-quality", "95"])
 
 
-def quadrant_points():
-    w, h = WIDTH, HEIGHT
+def quadrant_points(w=WIDTH, h=HEIGHT):
     return [(2, 2, RED), (w - 3, 2, BLUE), (2, h - 3, GREEN), (w - 3, h - 3, WHITE),
             (w // 4, h // 4, RED), (3 * w // 4, h // 4, BLUE), (w // 4, 3 * h // 4, GREEN),
             (3 * w // 4, 3 * h // 4, WHITE)]
@@ -109,14 +112,123 @@ class FolderWatch:
         os.close(self._fd)
 
 
+# How the recorder counts a movie file, as the AVI library lays it out: a
+# 2 KiB header area, a chunk of 8 header bytes and the data (odd data padded)
+# per frame, and at the close an index of 8 + 16 bytes a frame and 20 bytes of
+# tail. A file is closed before the next frame could take it past the limit:
+# 16 MiB below 2^31.
+FILE_LIMIT = 0x7FFFFFFF - (16 << 20)
+HEADER_AREA, CHUNK_HEADER, INDEX_ENTRY, CLOSE_TAIL = 2048, 8, 16, 20
+
+
+def frames_per_file(frame_bytes):
+    per_frame = CHUNK_HEADER + frame_bytes + (frame_bytes & 1) + INDEX_ENTRY
+    return (FILE_LIMIT - HEADER_AREA - CHUNK_HEADER - CLOSE_TAIL) // per_frame
+
+
+def closed_file_bytes(frames, frame_bytes):
+    return (HEADER_AREA + frames * (CHUNK_HEADER + frame_bytes + (frame_bytes & 1)) +
+            CHUNK_HEADER + INDEX_ENTRY * frames + CLOSE_TAIL)
+
+
+def probe_errors(path):
+    """What ffprobe reports as errors when it reads every packet of the file."""
+    r = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                        "stream=nb_read_packets", "-of", "json", path],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    return r.stderr.decode(errors="replace").strip() or (None if r.returncode == 0 else "failed")
+
+
+def first_frame_rgb(path, width, height):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-frames:v", "1", "-f", "rawvideo",
+                          "-pix_fmt", "rgb24", "-"], stdout=subprocess.PIPE, check=True,
+                         timeout=60).stdout
+    return raw[:width * height * 3]
+
+
+def whole_jpeg(path):
+    """True when ImageMagick decodes the file to its end without a warning."""
+    r = subprocess.run(["convert", "-regard-warnings", path, "null:"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    return r.returncode == 0
+
+
+def fill_disk(folder):
+    """Writes a file into folder until the disk holds no more."""
+    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT, 0o644)
+    try:
+        for block in (64 << 10, 1):
+            with contextlib.suppress(OSError):
+                while os.write(fd, b"\0" * block) > 0:
+                    pass
+    finally:
+        os.close(fd)
+
+
 class RecordTest(ToolTestCase):
-    def live_world(self, **settings):
+    def small_disk(self, world, megabytes):
+        """Mounts a tmpfs of that size as the world's working folder, with its
+        "jpg" and "avi" folders. Needs root: skips the test otherwise."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small disk needs root")
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % megabytes, "tmpfs",
+                            world.work], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            self.skipTest("mounting a tmpfs is not permitted here: %s" % r.stderr.decode().strip())
+
+        def unmount():
+            world.close()  # nothing may hold the disk any more
+            subprocess.run(["umount", world.work], check=True, timeout=30)
+        self.addCleanup(unmount)
+        for folder in ("jpg", "avi"):
+            os.makedirs(os.path.join(world.work, folder))
+
+    def stallable_avi_folder(self, world):
+        """Mounts a small ext4 disk as the world's "avi" folder, whose writes can
+        be held (fsfreeze) for as long as a test wants a recorder to take to
+        finish. Needs root: skips the test otherwise. Returns (hold, release)."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting a disk needs root")
+        avi = os.path.join(world.work, "avi")
+        image = os.path.join(world.root, "avi.img")
+        with open(image, "wb") as f:
+            f.truncate(128 << 20)
+        made = subprocess.run(["mkfs.ext4", "-q", "-F", image], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        if made.returncode != 0:
+            self.skipTest("no ext4 disk image could be made")
+        r = subprocess.run(["mount", "-o", "loop", image, avi], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            self.skipTest("mounting a disk image is not permitted here: %s"
+                          % r.stderr.decode().strip())
+        held = []
+
+        def hold():
+            subprocess.run(["fsfreeze", "-f", avi], check=True, timeout=30)
+            held.append(True)
+
+        def release():
+            if held:
+                subprocess.run(["fsfreeze", "-u", avi], check=True, timeout=30)
+                held.clear()
+
+        def unmount():
+            # A thread held in a write cannot even be killed until the release.
+            release()
+            world.close()
+            subprocess.run(["umount", avi], check=True, timeout=30)
+        self.addCleanup(unmount)
+        os.rmdir(os.path.join(avi, "lost+found"))
+        return hold, release
+
+    def live_world(self, size=(WIDTH, HEIGHT), **settings):
         world = self.make_world(**settings.pop("world", {}))
-        make_quadrants(world)
+        make_quadrants(world, width=size[0], height=size[1])
         world.set_settings(url=world.url("file/q.jpg"), WaitTime=200, **settings)
         tool = world.start_tool()
         window = world.wait_window()
-        wait_until(lambda: (world.client_rect() or (0, 0, 0, 0))[2:] == (WIDTH, HEIGHT), 20,
+        wait_until(lambda: tuple((world.client_rect() or (0, 0, 0, 0))[2:]) == tuple(size), 20,
                    what="the window fitted to the picture")
         return world, tool, window
 
@@ -340,6 +452,181 @@ class RecordTest(ToolTestCase):
                 for x, y, colour in quadrant_points():
                     self.assertTrue(colour_close(colour, pixel(last, WIDTH, x, y)), (x, y))
                 world.close()
+
+    def test_a_recording_goes_on_in_a_new_file_before_2_gib(self):
+        size = (1024, 768)
+        frame_bytes = size[0] * 3 * size[1]
+        per_file = frames_per_file(frame_bytes)
+        # A little past the first split; each file is removed once checked.
+        wanted = FILE_LIMIT + 64 * frame_bytes
+        # The world's folders go below the temporary directory.
+        free = shutil.disk_usage(tempfile.gettempdir()).free
+        if free < wanted + (1 << 30):
+            self.skipTest("%.1f GB free where the test writes; it needs %.1f GB"
+                          % (free / 1e9, (wanted + (1 << 30)) / 1e9))
+
+        world, tool, window = self.live_world(size=size, CaptureTime=0)
+        avi = os.path.join(world.work, "avi")
+        started = time.time()
+        dialog = self.open_dialog(world, window)
+        self.answer(world, dialog, "Return")
+
+        def written():
+            total = 0
+            for name in world.work_files("avi"):
+                with contextlib.suppress(OSError):
+                    total += os.path.getsize(os.path.join(avi, name))
+            return total >= wanted and len(world.work_files("avi")) >= 2
+
+        # About 10 s here: a frame of 2.4 MB every few milliseconds.
+        wait_until(written, 240, interval=0.5, what="%.1f GB of movie" % (wanted / 1e9))
+        self.menu(world, window, ITEM_STOP)
+        stopped = time.time()
+        names = world.work_files("avi")
+        self.assertGreaterEqual(len(names), 2, names)
+
+        for n, name in enumerate(names):
+            with self.subTest(name):
+                path = os.path.join(avi, name)
+                self.assertRegex(name, r"^\d{12}(_\d+)?\.avi$")
+                stamp = time.mktime(time.strptime("20" + name[:12], "%Y%m%d%H%M%S"))
+                self.assertTrue(started - 3 < stamp < stopped + 3, "named by its start")
+                streams = wait_until(lambda: complete(path), 60, what="a complete %s" % name)
+                self.assertLess(os.path.getsize(path), 1 << 31)
+                self.assertIsNone(probe_errors(path))
+                s = streams[0]
+                self.assertEqual((1024, 768, "rawvideo"), (s["width"], s["height"],
+                                                           s["codec_name"]))
+                count = frame_count(s)
+                # Headers and index describe exactly the frames in the file.
+                self.assertEqual(closed_file_bytes(count, frame_bytes), os.path.getsize(path))
+                if n < len(names) - 1:
+                    self.assertEqual(per_file, count, "a file is full before the next")
+                else:
+                    self.assertTrue(1 <= count <= per_file, count)
+                # The frame that opened the file is the picture, whole.
+                first = first_frame_rgb(path, *size)
+                for x, y, colour in quadrant_points(*size):
+                    self.assertTrue(colour_close(colour, pixel(first, size[0], x, y)), (x, y))
+                os.remove(path)
+        self.assertIsNone(tool.poll())
+
+    def test_a_disk_that_fills_ends_the_recording_with_a_whole_file(self):
+        world = self.make_world()
+        self.small_disk(world, 30)
+        size = (640, 480)
+        frame_bytes = size[0] * 3 * size[1]
+        # Two pictures in turn, so every tick of the detector finds a change.
+        make_quadrants(world, "a.jpg", *size)
+        world.picture("b.jpg", ["-size", "%dx%d" % size, "xc:#2060c0", "-quality", "90"])
+        world.set_settings(url=world.url("seq/file:a.jpg,file:b.jpg"), WaitTime=100,
+                           CaptureTime=0, CheckFlg=1, TimerSec=1, ErrorRate=1)
+        tool = world.start_tool()
+        window = world.wait_window()
+        wait_until(lambda: tuple((world.client_rect() or (0, 0, 0, 0))[2:]) == size, 20,
+                   what="the window fitted to the picture")
+        dialog = self.open_dialog(world, window)
+        self.answer(world, dialog, "Return")
+
+        # The recording stops before the disk is full, its file whole. Frames
+        # follow each other with no pause, so only the disk ends the recording;
+        # the file is complete once it has ended.
+        name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
+        path = os.path.join(world.work, "avi", name)
+        streams = wait_until(lambda: complete(path), 60, what="the recording to end")
+        count = frame_count(streams[0])
+        self.assertGreater(count, 5)
+        self.assertIsNone(probe_errors(path))
+        self.assertEqual(closed_file_bytes(count, frame_bytes), os.path.getsize(path))
+        self.assertGreater(shutil.disk_usage(world.work).free, 0)
+
+        # Now the disk fills up, and the camera's next picture is larger than
+        # anything that would still fit: every picture the tool writes from
+        # here on meets a full disk. Once "work.jpg" cannot be rewritten the
+        # shown picture stops changing and the detector saves nothing more, so
+        # pictures are saved from the menu too, each in a second of its own.
+        fill_disk(world.work)
+        world.picture("b.jpg", ["-size", "%dx%d" % size, "xc:", "+noise", "Random", "-quality",
+                                "100"])
+        asked = len(world.requests())
+        for _ in range(3):
+            self.menu(world, window, ITEM_SAVE)
+            time.sleep(1.2)
+        self.assertGreater(len(world.requests()), asked + 10, "the tool goes on")
+        self.assertIsNone(tool.poll())
+
+        with self.subTest("no cut or empty picture"):
+            cut = [n for n in world.work_files("jpg")
+                   if not whole_jpeg(os.path.join(world.work, "jpg", n))]
+            self.assertEqual([], cut)
+        with self.subTest('"work.jpg" a whole picture'):
+            self.assertTrue(whole_jpeg(os.path.join(world.work, "work.jpg")))
+        with self.subTest("the movie is still whole"):
+            self.assertEqual(closed_file_bytes(count, frame_bytes), os.path.getsize(path))
+
+    def test_quit_waits_for_a_recorder_held_by_its_disk_and_keeps_the_window_painted(self):
+        # No pause: the recorder is always in the middle of a frame.
+        world, tool, window = self.live_world(CaptureTime=-1)
+        hold, release = self.stallable_avi_folder(world)
+        dialog = self.open_dialog(world, window)
+        self.answer(world, dialog, "Return")
+        name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
+        path = os.path.join(world.work, "avi", name)
+        wait_until(lambda: os.path.getsize(path) > 1 << 20, 10, what="frames in the movie")
+
+        # The disk holds the recorder's next write for as long as the test
+        # wants: only a quit that waits for the recorder lets it finish the
+        # file, however quick the rest of the quit is.
+        hold()
+        time.sleep(0.5)
+        self.menu(world, window, ITEM_EXIT)
+        time.sleep(1)
+        self.assertIsNone(tool.poll())
+        self.assertIsNotNone(world.client_rect(), "the window stays while the quit waits")
+
+        with self.subTest("the window is painted during the wait"):
+            # Another program resizes the window and its content is discarded.
+            self.assertEqual(0, world.probe("grow", "TORVANEL", "8")[0])
+
+            def shows_picture():
+                x, y, _, _ = world.client_rect()
+                face = world.grab().crop(x, y, WIDTH, HEIGHT)
+                return all(colour_close(c, face.pixel(px, py)) for px, py, c in quadrant_points())
+            wait_until(shows_picture, 10, what="the picture painted again")
+            self.assertIsNone(tool.poll())
+
+        release()
+        self.assertEqual(0, world.wait_exit(tool, 20))
+        streams = complete(path)
+        self.assertIsNotNone(streams, "ffprobe reads every frame the file counts")
+        self.assertGreater(frame_count(streams[0]), 0)
+
+    def test_the_end_of_the_session_completes_the_movie(self):
+        # No pause: frames follow each other up to the end of the session.
+        world, tool, window = self.live_world(CaptureTime=-1)
+        dialog = self.open_dialog(world, window)
+        self.answer(world, dialog, "Return")
+        name = wait_until(lambda: world.work_files("avi"), 10, what="the movie")[0]
+        path = os.path.join(world.work, "avi", name)
+        wait_until(lambda: os.path.getsize(path) > 1 << 20, 10, what="frames in the movie")
+
+        # A simulated log-off: WM_QUERYENDSESSION and WM_ENDSESSION to every
+        # window of the prefix; Wine ends the process once WM_ENDSESSION is
+        # answered.
+        r = subprocess.run(["wineboot", "--end-session"], env=world.env, cwd=world.work,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(0, r.returncode)
+        self.assertEqual(0, world.wait_exit(tool, 20))
+        streams = complete(path)
+        self.assertIsNotNone(streams, "ffprobe reads every frame the file counts")
+        count = frame_count(streams[0])
+        self.assertGreater(count, 1)
+        row = (WIDTH * 3 + 3) & ~3
+        self.assertEqual(closed_file_bytes(count, row * HEIGHT), os.path.getsize(path))
+        last = frames_rgb(path, WIDTH, HEIGHT)[-1]
+        for x, y, colour in quadrant_points():
+            self.assertTrue(colour_close(colour, pixel(last, WIDTH, x, y)), (x, y))
 
     def test_missing_avi_folder_makes_no_file(self):
         world, tool, window = self.live_world(world={"avi": False})

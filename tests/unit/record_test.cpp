@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/stamped_path.h"
 #include "display_bits.h"
 #include "record/avi_layout.h"
 #include "record/movie_recorder.h"
@@ -222,6 +223,122 @@ TEST(MovieNames, LaterCandidatesGetANumberBeforeTheExtension) {
     EXPECT_EQ('\0', out[0]);
 }
 
+// A file of n frames of dataBytes each.
+MovieFill FillWith(uint64_t n, uint64_t dataBytes) {
+    MovieFill f = EmptyMovieFill(0);
+    f.bytes += n * FrameChunkBytes(dataBytes);
+    f.frames = static_cast<uint32_t>(n);
+    return f;
+}
+
+TEST(MovieSplit, FullFramesPerFileAtTheLimit) {
+    // The limit stays below 2^31 with its margin, whatever the frame size.
+    static_assert(kMovieFileLimit < 0x80000000u, "below 2 GiB");
+    const struct {
+        LONG width, height;
+        uint64_t frames;  // the most one file holds
+    } cases[] = {{1, 1, 76096584}, {320, 240, 9246},  {322, 242, 9094}, {640, 480, 2311},
+                 {1024, 768, 903}, {1920, 1080, 342}, {4096, 4096, 42}};
+    for (const auto& c : cases) {
+        FrameLayout l;
+        ASSERT_TRUE(MakeFrameLayout(c.width, c.height, l));
+        EXPECT_TRUE(NextFrameFits(FillWith(c.frames - 1, l.pixelBytes), l.pixelBytes))
+            << c.width << " x " << c.height;
+        EXPECT_FALSE(NextFrameFits(FillWith(c.frames, l.pixelBytes), l.pixelBytes))
+            << c.width << " x " << c.height;
+        EXPECT_LE(ClosedMovieBytes(FillWith(c.frames, l.pixelBytes)), kMovieFileLimit);
+    }
+}
+
+TEST(MovieSplit, EveryFrameSizeUpTo4096SquaredFillsAFileWithoutPassingTheLimit) {
+    for (LONG side = 1; side <= 4096; ++side) {
+        for (const SIZE s : {SIZE{side, side}, SIZE{side, 1}, SIZE{1, side}, SIZE{4096, side}}) {
+            FrameLayout l;
+            ASSERT_TRUE(MakeFrameLayout(s.cx, s.cy, l));
+            // The frames that fit, from the closed file's size: every one of
+            // them must be let in, and the next one refused.
+            const uint64_t perFrame = FrameChunkBytes(l.pixelBytes) + kAviIndexEntry;
+            const uint64_t fixed = EmptyMovieFill(0).bytes + MovieCloseBytes(0);
+            const uint64_t most = (kMovieFileLimit - fixed) / perFrame;
+            ASSERT_GE(most, 1u) << s.cx << " x " << s.cy;
+            const MovieFill full = FillWith(most, l.pixelBytes);
+            ASSERT_TRUE(NextFrameFits(FillWith(most - 1, l.pixelBytes), l.pixelBytes))
+                << s.cx << " x " << s.cy;
+            ASSERT_FALSE(NextFrameFits(full, l.pixelBytes)) << s.cx << " x " << s.cy;
+            ASSERT_LE(ClosedMovieBytes(full), kMovieFileLimit) << s.cx << " x " << s.cy;
+            ASSERT_GT(ClosedMovieBytes(full) + perFrame, kMovieFileLimit) << s.cx << " x " << s.cy;
+        }
+    }
+}
+
+TEST(MovieSplit, AFrameFitsExactlyUpToTheLimit) {
+    const struct {
+        uint64_t frames;
+        uint64_t largest;  // the next frame at its largest
+    } cases[] = {{0, 4}, {0, 2359296}, {7, 5}, {902, 2359296}, {41, 50331648}, {3, 0}};
+    for (const auto& c : cases) {
+        const MovieFill f = FillWith(c.frames, 2359296);
+        // Closed with the next frame: the file so far, the frame's chunk (an odd
+        // one padded), and an index one entry longer.
+        const uint64_t closed =
+            f.bytes + 8 + c.largest + (c.largest & 1) + 8 + 16 * (c.frames + 1) + 20;
+        EXPECT_TRUE(NextFrameFits(f, c.largest, closed)) << c.frames << ", " << c.largest;
+        EXPECT_FALSE(NextFrameFits(f, c.largest, closed - 1)) << c.frames << ", " << c.largest;
+    }
+    // The frame index is a signed 32-bit number.
+    MovieFill many = FillWith(0x7FFFFFFE, 0);
+    EXPECT_TRUE(NextFrameFits(many, 0, UINT64_MAX));
+    AddMovieFrame(many, 0);
+    EXPECT_FALSE(NextFrameFits(many, 0, UINT64_MAX));
+}
+
+TEST(MovieSplit, HeaderAreaAndDiskRoom) {
+    const struct {
+        uint32_t state;
+        uint64_t header;
+    } headers[] = {{0, 2048}, {1, 4096}, {2040, 4096}, {2041, 6144}, {5000, 8192}};
+    for (const auto& h : headers) {
+        const MovieFill f = EmptyMovieFill(h.state);
+        EXPECT_EQ(h.header, f.headerBytes) << h.state;
+        EXPECT_EQ(h.header, f.bytes) << h.state;
+        EXPECT_EQ(0u, f.frames) << h.state;
+    }
+    // The next frame, the whole close (the header area included: the library
+    // may write it only then) and the slack.
+    EXPECT_EQ(2359304u + 8 + 16 + 20 + 2048 + (1u << 20),
+              DiskBytesForNextFrame(EmptyMovieFill(0), 2359296));
+    EXPECT_EQ(2359304u + 8 + 16 * 11 + 20 + 2048 + (1u << 20),
+              DiskBytesForNextFrame(FillWith(10, 2359296), 2359296));
+    // Going on in the next file: the full file's close first.
+    EXPECT_EQ((8 + 16 * 903 + 20 + 2048) + (2359304u + 8 + 16 + 20 + 4096 + (1u << 20)),
+              DiskBytesToGoOnInNextFile(FillWith(903, 2359296), EmptyMovieFill(7), 2359296));
+}
+
+TEST(MovieSplit, FolderOfAMoviePath) {
+    const struct {
+        const char* path;
+        size_t size;
+        const char* folder;  // nullptr: refused
+    } cases[] = {
+        {"C:\\cam\\avi\\040203090507.avi", 256, "C:\\cam\\avi\\"},
+        {"\\\\server\\share\\avi\\040203090507_2.avi", 256, "\\\\server\\share\\avi\\"},
+        // Code page 932: the second byte of this character is a backslash.
+        {"C:\\\x83\x5C\\avi\\040203090507.avi", 256, "C:\\\x83\x5C\\avi\\"},
+        {"040203090507.avi", 256, nullptr},
+        {"/tmp/cam/avi/040203090507.avi", 256, "/tmp/cam/avi/"},
+        {"C:\\cam/avi\\040203090507.avi", 256, "C:\\cam/avi\\"},
+        {"C:\\cam\\avi\\x.avi", 11, nullptr},
+        {"C:\\cam\\avi\\x.avi", 12, "C:\\cam\\avi\\"},
+    };
+    for (const auto& c : cases) {
+        char out[256];
+        std::memset(out, 'x', sizeof out);
+        const bool made = MovieFolder(c.path, out, c.size);
+        EXPECT_EQ(c.folder != nullptr, made) << c.path;
+        EXPECT_STREQ(c.folder ? c.folder : "", out) << c.path;
+    }
+}
+
 // ----- with the platform: threads, windows, GDI, the AVI library -----
 
 // Runs fn on its own thread and waits for it, at most timeoutMs.
@@ -407,7 +524,7 @@ TEST_F(MovieFiles, FullFramesWriteEveryFrameAtTheRate) {
                          MakeCompressOptions(Choice(mmioFOURCC('D', 'I', 'B', ' '))), format_));
         for (LONG i = 0; i < 3; ++i) {
             std::memset(frame.data(), 40 * (i + 1), frame.size());
-            ASSERT_TRUE(movie.Write(i, frame.data(), layout_.pixelBytes));
+            ASSERT_TRUE(movie.Write(frame.data(), layout_.pixelBytes));
         }
     }
     // Read back through the platform's own reader.
@@ -437,6 +554,118 @@ TEST_F(MovieFiles, FullFramesWriteEveryFrameAtTheRate) {
     EXPECT_EQ(120, back[back.size() - 1]);
 }
 
+uint64_t FileBytes(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) {
+        return 0;
+    }
+    return (static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+// Every frame of a movie file, read back through the platform's reader.
+std::vector<std::vector<unsigned char>> ReadFrames(const std::string& path) {
+    std::vector<std::vector<unsigned char>> frames;
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) != 0) {
+        return frames;
+    }
+    Scoped<PAVIFILE, AviFileTraits> fileOwner(file);
+    PAVISTREAM stream = nullptr;
+    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != 0) {
+        return frames;
+    }
+    Scoped<PAVISTREAM, AviStreamTraits> streamOwner(stream);
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(stream, &info, sizeof info);
+    for (LONG i = 0; i < static_cast<LONG>(info.dwLength); ++i) {
+        LONG bytes = 0;
+        AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr);
+        std::vector<unsigned char> frame(static_cast<size_t>(bytes > 0 ? bytes : 0));
+        if (AVIStreamRead(stream, i, 1, frame.data(), bytes, &bytes, nullptr) != 0) {
+            frame.clear();
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+TEST_F(MovieFiles, TheCountedSizeIsTheSizeOfTheClosedFile) {
+    const AVICOMPRESSOPTIONS options = MakeCompressOptions(Choice(mmioFOURCC('D', 'I', 'B', ' ')));
+    std::vector<unsigned char> frame(layout_.pixelBytes + 1, 0x33);
+    // Full frames, and frames of an odd size as a compressor may make them.
+    for (DWORD bytes : {layout_.pixelBytes, layout_.pixelBytes + 1, DWORD{7}}) {
+        for (int frames : {0, 1, 3}) {
+            MovieFile movie;
+            ASSERT_EQ(MovieOpen::Created,
+                      movie.Create(stamped_.c_str(), header_, options, format_));
+            EXPECT_EQ(layout_.pixelBytes, movie.LargestFrame());
+            for (int i = 0; i < frames; ++i) {
+                ASSERT_TRUE(movie.Write(frame.data(), bytes));
+            }
+            const std::string path = movie.Path();
+            const MovieFill fill = movie.Fill();
+            movie.Close();
+            EXPECT_EQ(ClosedMovieBytes(fill), FileBytes(path)) << bytes << " x " << frames;
+            EXPECT_EQ(static_cast<size_t>(frames), ReadFrames(path).size());
+            DeleteFileA(path.c_str());
+        }
+    }
+}
+
+TEST_F(MovieFiles, ASeriesSplitsWithoutLosingOrRepeatingAFrame) {
+    char savedDir[kTextSize];
+    std::memcpy(savedDir, app.workDir, sizeof savedDir);
+    std::strcpy(app.workDir, folder_.Path().c_str());
+    // A name a later file of the series could take, left by an earlier run.
+    char taken[kTextSize];
+    ASSERT_TRUE(StampedPath(StampKind::Movie, taken));
+    ScopedFile(CreateFileA(taken, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+
+    // Room for three frames a file, to the byte.
+    const uint64_t limit = ClosedMovieBytes(FillWith(3, layout_.pixelBytes));
+    std::vector<std::string> files;
+    {
+        MovieSeries series(header_, MakeCompressOptions(Choice(mmioFOURCC('D', 'I', 'B', ' '))),
+                           format_, limit);
+        ASSERT_EQ(MovieOpen::Created, series.Open(stamped_.c_str()));
+        std::vector<unsigned char> frame(layout_.pixelBytes);
+        for (int i = 0; i < 8; ++i) {
+            std::memset(frame.data(), i + 1, frame.size());
+            ASSERT_EQ(FrameWrite::Written, series.Write(frame.data(), layout_.pixelBytes)) << i;
+            if (files.empty() || files.back() != series.Current().Path()) {
+                files.push_back(series.Current().Path());
+            }
+        }
+    }
+    std::memcpy(app.workDir, savedDir, sizeof savedDir);
+
+    ASSERT_EQ(3u, files.size());
+    EXPECT_EQ(stamped_, files[0]);
+    EXPECT_EQ(0u, FileBytes(taken)) << "the file already there is left as it was";
+    int next = 1;
+    for (size_t f = 0; f < files.size(); ++f) {
+        EXPECT_NE(std::string(taken), files[f]);
+        EXPECT_LE(FileBytes(files[f]), limit) << files[f];
+        const auto frames = ReadFrames(files[f]);
+        EXPECT_EQ(f < 2 ? 3u : 2u, frames.size()) << files[f];
+        for (const auto& frame : frames) {
+            ASSERT_EQ(layout_.pixelBytes, frame.size());
+            EXPECT_EQ(next, frame[0]) << files[f];
+            EXPECT_EQ(next, frame[frame.size() - 1]) << files[f];
+            ++next;
+        }
+    }
+    EXPECT_EQ(9, next) << "every frame once, in order";
+}
+
+TEST(DiskRoom, AskedOfTheFolder) {
+    char temp[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
+    EXPECT_TRUE(DiskHasRoom(temp, 1));
+    EXPECT_FALSE(DiskHasRoom(temp, UINT64_MAX));
+    EXPECT_FALSE(DiskHasRoom((std::string(temp) + "no-such-folder\\avi\\").c_str(), 1));
+}
+
 TEST_F(MovieFiles, TheSameStampNeverOpensOneFileTwice) {
     const AVICOMPRESSOPTIONS options = MakeCompressOptions(Choice(mmioFOURCC('D', 'I', 'B', ' ')));
     {
@@ -463,7 +692,7 @@ TEST_F(MovieFiles, ACompressorThatRejectsTheFramesLeavesNoFile) {
         const MovieOpen result =
             movie.Create(stamped_.c_str(), header, MakeCompressOptions(Choice(handler)), format_);
         EXPECT_NE(MovieOpen::Created, result) << std::string(reinterpret_cast<char*>(&handler), 4);
-        EXPECT_FALSE(movie.Write(0, "", 0));
+        EXPECT_FALSE(movie.Write("", 0));
         EXPECT_TRUE(folder_.Files("avi").empty());
     }
 }
