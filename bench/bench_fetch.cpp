@@ -55,54 +55,12 @@ struct Usage {
     DWORD gdiObjects;
 };
 
-// Live GDI objects. Wine's GetGuiResources answers 0, so under Wine the
-// process's own GDI handle table (the PEB's GdiSharedHandleTable, one
-// 24-byte entry per handle, a non-zero type for each live object) is counted.
-DWORD GdiObjects() {
-    const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (reported != 0) {
-        return reported;
-    }
-    struct Entry {
-        UINT64 object;
-        USHORT processId;
-        USHORT count;
-        USHORT unique;
-        UCHAR type;
-        UCHAR flags;
-        UINT64 user;
-    };
-    static_assert(sizeof(Entry) == 24, "GDI handle entry layout");
-    constexpr size_t kPebGdiTableOffset = 0xF8;
-    constexpr int kMaxGdiHandles = 16384;
-    using QueryFn = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
-    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
-    PROCESS_BASIC_INFORMATION basic{};
-    if (!query ||
-        query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) {
-        return 0;
-    }
-    const BYTE* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
-    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + kPebGdiTableOffset);
-    if (!table) {
-        return 0;
-    }
-    DWORD live = 0;
-    for (int i = 0; i < kMaxGdiHandles; ++i) {
-        if (table[i].type != 0) {
-            ++live;
-        }
-    }
-    return live;
-}
-
 Usage ReadUsage() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
     K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
     // PagefileUsage is the committed private memory (Wine leaves PrivateUsage 0).
-    return Usage{counters.PagefileUsage, counters.WorkingSetSize, GdiObjects()};
+    return Usage{counters.PagefileUsage, counters.WorkingSetSize, bench::GdiObjects()};
 }
 
 // The body into memory with the same WinINet calls as the fetcher, no file.

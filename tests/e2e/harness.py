@@ -89,6 +89,29 @@ def parse_ppm(blob):
     return Image(w, h, blob[pos:pos + w * h * 3])
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def is_jpeg(path):
+    """Whether ImageMagick reads the file as a whole JPEG."""
+    r = subprocess.run(["identify", "-format", "%m", path], stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL)
+    return r.returncode == 0 and r.stdout == b"JPEG"
+
+
+def stop_process(p):
+    """Ends a child we started: politely, then by force."""
+    if p is not None and p.poll() is None:
+        p.terminate()
+        try:
+            p.wait(5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait(5)
+
+
 def colour_close(a, b, tolerance=24):
     return all(abs(x - y) <= tolerance for x, y in zip(a, b))
 
@@ -219,13 +242,7 @@ class World:
     def stop_camera(self):
         """Switches the camera off: its port refuses until start_camera(port)."""
         p, self._camera = self._camera, None
-        if p is not None and p.poll() is None:
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait(5)
+        stop_process(p)
 
     def set_camera(self, name, item):
         """Makes /switch/NAME answer as ITEM from the next request on."""
@@ -439,13 +456,7 @@ class World:
                 with contextlib.suppress(ProcessLookupError):
                     os.kill(pid, signal.SIGKILL)
         for p in (self._camera, self._xvfb):
-            if p is not None and p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait(5)
+            stop_process(p)
         shutil.rmtree(self.root, ignore_errors=True)
 
 

@@ -8,7 +8,7 @@ import time
 import unittest
 import urllib.parse
 
-from harness import ToolTestCase, wait_until
+from harness import ToolTestCase, is_jpeg, read_bytes, wait_until
 
 ITEM_EXIT = 7
 
@@ -25,16 +25,6 @@ def quoted(text):
 def picture(world, name, size="320x240", colour="#2080c0"):
     return world.picture(name, ["-size", size, "xc:" + colour, "-quality", "90"])
 
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def is_jpeg(path):
-    r = subprocess.run(["identify", "-format", "%m", path], stdout=subprocess.PIPE,
-                       stderr=subprocess.DEVNULL)
-    return r.returncode == 0 and r.stdout == b"JPEG"
 
 
 class ConnectionTest(ToolTestCase):
@@ -134,13 +124,14 @@ class ConnectionTest(ToolTestCase):
 
     def test_failures_after_good_pictures_keep_work_jpg_and_the_caption_says_why(self):
         world = self.make_world()
-        good = read(picture(world, "a.jpg"))
+        good = read_bytes(picture(world, "a.jpg"))
         work = os.path.join(world.work, "work.jpg")
         world.set_settings(url=world.url("switch/cam"), WaitTime=200)
         world.set_camera("cam", "file:a.jpg")
         tool = world.start_tool()
         window = world.wait_window()
-        wait_until(lambda: os.path.exists(work) and read(work) == good, 20, what="the picture")
+        wait_until(lambda: os.path.exists(work) and read_bytes(work) == good, 20,
+                   what="the picture")
         self.assertEqual("Torvanel", world.caption(window))
 
         last_good = world.set_camera("cam", "status:404")
@@ -164,7 +155,7 @@ class ConnectionTest(ToolTestCase):
                 caption = self.wait_caption(world, window, lambda c: c.startswith(
                     "Torvanel - %s (" % cause))
                 self.assert_picture_time(caption, cause, last_good)
-                self.assertEqual(good, read(work))
+                self.assertEqual(good, read_bytes(work))
                 # Taken once failures rule, so a good pass still under way at the
                 # switch cannot count.
                 stamp = stamp or os.stat(work).st_mtime_ns
@@ -174,7 +165,8 @@ class ConnectionTest(ToolTestCase):
         with self.subTest("a picture again"):
             world.set_camera("cam", "live")
             self.wait_caption(world, window, "Torvanel")
-            wait_until(lambda: read(work) != good and is_jpeg(work), 10, what="a new picture")
+            wait_until(lambda: read_bytes(work) != good and is_jpeg(work), 10,
+                       what="a new picture")
 
         with self.subTest("the camera switched off and on again"):
             port = world.port

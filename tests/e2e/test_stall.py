@@ -3,24 +3,13 @@ is given up after 10 s and one that has not finished after 60 s too, and then
 the camera is asked again, while a slow but steady picture is never cut. These
 take as long as the bounds they check."""
 import os
-import subprocess
 import time
 import unittest
 
-from harness import ToolTestCase, wait_until
+from harness import ToolTestCase, is_jpeg, read_bytes, wait_until
 
 ITEM_EXIT = 7
 
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def is_jpeg(path):
-    r = subprocess.run(["identify", "-format", "%m", path], stdout=subprocess.PIPE,
-                       stderr=subprocess.DEVNULL)
-    return r.returncode == 0 and r.stdout == b"JPEG"
 
 
 class StallTest(ToolTestCase):
@@ -45,7 +34,7 @@ class StallTest(ToolTestCase):
         first = self.requests_to(world, "/switch/", stalled)[0]["time"]
         # Each pass loads "work.jpg" anew from disk, so it is steady from here on.
         time.sleep(0.5)
-        kept = read(work)
+        kept = read_bytes(work)
         stamp = os.stat(work).st_mtime_ns
         caption = self.wait_caption(
             world, window, lambda c: c.startswith("Torvanel - 応答がありません ("),
@@ -53,7 +42,7 @@ class StallTest(ToolTestCase):
         self.assertRegex(caption, r"^Torvanel - 応答がありません \(\d\d:\d\d:\d\d の画像\)$")
 
         time.sleep(max(0.0, stalled + 30 - time.time()))
-        self.assertEqual(kept, read(work))
+        self.assertEqual(kept, read_bytes(work))
         self.assertEqual(stamp, os.stat(work).st_mtime_ns)
         asked = [r["time"] for r in self.requests_to(world, "/switch/", stalled)]
         # Given up after 10 s and asked again, each time.
@@ -62,7 +51,7 @@ class StallTest(ToolTestCase):
             self.assertGreater(b - a, 9, asked)
 
         answering = world.set_camera("cam", "live")
-        wait_until(lambda: read(work) != kept and is_jpeg(work), 15,
+        wait_until(lambda: read_bytes(work) != kept and is_jpeg(work), 15,
                    what="a new picture within 15 s of the camera answering again")
         self.wait_caption(world, window, lambda c: c == "Torvanel", 5, "Torvanel again")
         self.assertLess(time.time() - answering, 20)
@@ -81,7 +70,7 @@ class StallTest(ToolTestCase):
         window = world.wait_window()
         wait_until(lambda: len(world.requests()) >= 2, 20, what="the dripping request")
         dripping = world.requests()[1]["time"]
-        kept = read(work)
+        kept = read_bytes(work)
         stamp = os.stat(work).st_mtime_ns
 
         self.wait_caption(world, window, lambda c: c.startswith("Torvanel - 応答がありません ("),
@@ -90,7 +79,7 @@ class StallTest(ToolTestCase):
         # the same picture).
         deadline = time.time() + 90
         while time.time() < deadline:
-            seen = os.stat(work).st_mtime_ns, read(work)
+            seen = os.stat(work).st_mtime_ns, read_bytes(work)
             if len(world.requests()) >= 3:
                 break  # seen may already be the next pass's
             self.assertEqual((stamp, kept), seen)
@@ -109,7 +98,7 @@ class StallTest(ToolTestCase):
         world = self.make_world()
         big = world.picture("big.jpg", ["-size", "800x600", "plasma:fractal", "+noise", "Random",
                                         "-quality", "95"])
-        body = read(big)
+        body = read_bytes(big)
         self.assertGreater(len(body), 100000)  # a few kB a second over 40 s
         work = os.path.join(world.work, "work.jpg")
         world.set_settings(url=world.url("seq/slow:40:file:big.jpg,file:big.jpg"), WaitTime=200)
@@ -119,7 +108,7 @@ class StallTest(ToolTestCase):
         started = world.requests()[0]["time"]
         wait_until(lambda: os.path.exists(work), 58, what="the slow picture")
         self.assertGreater(time.time() - started, 35)
-        self.assertEqual(body, read(work))
+        self.assertEqual(body, read_bytes(work))
         later = [r["time"] - started for r in world.requests()[1:]]
         self.assertTrue(all(t > 35 for t in later), "the slow download was cut: %s" % later)
         wait_until(lambda: (world.client_rect() or (0, 0, 0, 0))[2:] == (800, 600), 10,
