@@ -126,9 +126,6 @@ public:
         read(currentSurface.Dc(), previousSurface.Dc(), currentSurface.Size(), picture_);
         return Look{true, picture_};
     }
-    Look RotateLooks() {
-        return RotateLooks([](HDC, HDC, SIZE, PictureSize) {});
-    }
 
     PictureSize Size();
 
