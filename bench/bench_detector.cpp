@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "base/dib_info.h"
 #include "base/scoped_win.h"
 #include "bench_util.h"
 #include "detect/change_count.h"
@@ -21,17 +22,6 @@ using namespace torvanel;
 namespace {
 
 constexpr SIZE kLooks{3840, 2160};
-
-BITMAPINFO BitsInfo(SIZE size) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = size.cx;
-    info.bmiHeader.biHeight = -size.cy;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
 
 // A look as the tool makes it: a memory DC over a screen-compatible bitmap.
 struct Look {
@@ -45,7 +35,7 @@ bool MakeLook(HDC screen, Look& look, const std::vector<uint32_t>& bits, SIZE si
     if (!look.dc || !look.bitmap || !SelectObject(look.dc.Get(), look.bitmap.Get())) {
         return false;
     }
-    BITMAPINFO info = BitsInfo(size);
+    BITMAPINFO info = TopDownDibInfo(size.cx, size.cy);
     return SetDIBits(look.dc.Get(), look.bitmap.Get(), 0, static_cast<UINT>(size.cy), bits.data(),
                      &info, DIB_RGB_COLORS) == size.cy;
 }
@@ -69,7 +59,7 @@ struct DibCopy {
 };
 
 bool MakeDibCopy(HDC screen, DibCopy& c, SIZE size = kLooks) {
-    BITMAPINFO info = BitsInfo(size);
+    BITMAPINFO info = TopDownDibInfo(size.cx, size.cy);
     void* pixels = nullptr;
     c.dib.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
     c.dc.Reset(CreateCompatibleDC(screen));
@@ -217,7 +207,7 @@ int main() {
     // Real ticks that never fire: detection on, primed, ErrorRate above 100,
     // over the tool's surfaces grown to the largest size.
     app.surfaces.CreateSurfaces(nullptr);
-    const BITMAPINFO displayInfo = BitsInfo(kLooks);
+    const BITMAPINFO displayInfo = TopDownDibInfo(kLooks.cx, kLooks.cy);
     app.surfaces.DrawPicture([&](FrameSurfaces::Canvas& canvas) {
         HDC dc = canvas.Prepare(kLooks.cx, kLooks.cy);
         SetDIBitsToDevice(dc, 0, 0, kLooks.cx, kLooks.cy, 0, 0, 0, kLooks.cy, currentBits.data(),
@@ -253,7 +243,7 @@ int main() {
                               [&] { expected = GetPixelScan(cur, prev, s.width, s.height); });
         } else {
             // Too slow to scan by pixel: the plain count over the same bits.
-            BITMAPINFO info = BitsInfo(kLooks);
+            BITMAPINFO info = TopDownDibInfo(kLooks.cx, kLooks.cy);
             std::vector<uint32_t> a(pixels), b(pixels);
             GetDIBits(cur, current.bitmap.Get(), 0, kLooks.cy, a.data(), &info, DIB_RGB_COLORS);
             GetDIBits(prev, previous.bitmap.Get(), 0, kLooks.cy, b.data(), &info, DIB_RGB_COLORS);

@@ -352,15 +352,6 @@ bool Run(Job& job) {
     return true;
 }
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_PAINT) {
-        PaintDc paint(window);
-        app.surfaces.Paint(paint.Get());
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 bool CopyFrame(const std::string& url, const char* name) {
     Camera camera{SplitUserInfo(url), {}};
     return ToolDownload(camera, name);
@@ -481,14 +472,7 @@ int main(int argc, char** argv) {
     }
     const std::string base = std::string("http://127.0.0.1:") + port + "/";
 
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "TORVANEL_BENCH";
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "TORVANEL_BENCH", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 640,
-                                  480, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = bench::MakeBenchWindow(true);
     if (!window) {
         return 1;
     }

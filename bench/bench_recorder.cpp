@@ -57,15 +57,21 @@ std::string Folder() {
     return folder;
 }
 
+// The full-frames choice as the compressor dialog hands it back by default.
+COMPVARS FullFramesChoice() {
+    COMPVARS choice = MakeInitialChoice();
+    choice.lKey = -1;
+    choice.lDataRate = 300;
+    return choice;
+}
+
 bool MeasureFrames(HWND window, const FrameLayout& layout, const std::string& path, Figures& f) {
     FrameGrabber grabber;
     if (!grabber.Open(window, layout)) {
         return false;
     }
     AviLibrary library;
-    COMPVARS choice = MakeInitialChoice();
-    choice.lKey = -1;
-    choice.lDataRate = 300;  // what the dialog hands back for its default
+    const COMPVARS choice = FullFramesChoice();
     MovieFile movie;
     DeleteFileA(path.c_str());
     if (movie.Create(path.c_str(), MakeStreamInfo(layout, MakeStreamRate(5, 1)),
@@ -125,9 +131,7 @@ bool MeasureSplits(HWND window, const FrameLayout& layout, const std::string& fo
         return false;
     }
     AviLibrary library;
-    COMPVARS choice = MakeInitialChoice();
-    choice.lKey = -1;
-    choice.lDataRate = 300;
+    const COMPVARS choice = FullFramesChoice();
     MovieFill full = EmptyMovieFill(0);
     for (int i = 0; i < kFramesPerFile; ++i) {
         AddMovieFrame(full, layout.pixelBytes);
@@ -261,14 +265,8 @@ bool MeasureFloor(const FrameLayout& layout, const std::string& path, Figures& f
 }  // namespace
 
 int main() {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "BenchRecorder";
-    RegisterClassA(&wc);
     // Never shown: only its DC is the reference, as the main window's is.
-    HWND window = CreateWindowExA(0, "BenchRecorder", "bench", WS_POPUP, 0, 0, 640, 480, nullptr,
-                                  nullptr, wc.hInstance, nullptr);
+    HWND window = bench::MakeBenchWindow(false);
     if (!window) {
         std::printf("no window\n");
         return 2;

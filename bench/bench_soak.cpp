@@ -81,15 +81,6 @@ Soak Run(bool work) {
     return soak;
 }
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_PAINT) {
-        PaintDc paint(window);
-        app.surfaces.Paint(paint.Get());
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 // A camera picture with detail everywhere, encoded once by GDI+ itself.
 bool MakePicture(const wchar_t* path) {
     CLSID jpeg;
@@ -113,14 +104,7 @@ bool MakePicture(const wchar_t* path) {
 }  // namespace
 
 int main() {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "TORVANEL_SOAK";
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "TORVANEL_SOAK", "soak", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480,
-                                  nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = bench::MakeBenchWindow(true);
     if (!window) {
         std::printf("no window\n");
         return 2;

@@ -1,4 +1,4 @@
-// Timing helpers shared by the benchmarks.
+// Timing, memory and window helpers shared by the benchmarks.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +7,35 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/app_state.h"
+#include "base/scoped_win.h"
+
 namespace bench {
+
+// Paints the tool's surfaces, as the main window does.
+inline LRESULT CALLBACK PaintingWindowProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+    if (message == WM_PAINT) {
+        torvanel::PaintDc paint(window);
+        torvanel::app.surfaces.Paint(paint.Get());
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A 640 x 480 pop-up that stands for the main window: its DC is the
+// reference, and a visible one is painted, so repaints cost what they cost in
+// the tool. Null when it cannot be made.
+inline HWND MakeBenchWindow(bool visible) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = PaintingWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TORVANEL_BENCH";
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, "TORVANEL_BENCH", "bench", WS_POPUP | (visible ? WS_VISIBLE : 0), 0,
+                           0, 640, 480, nullptr, nullptr, wc.hInstance, nullptr);
+}
 
 inline double NowMs() {
     static LARGE_INTEGER frequency = [] {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/dib_info.h"
 #include "detect/change_count.h"
 
 namespace torvanel {
@@ -11,13 +12,7 @@ bool SurfaceChangeCounter::Reserve(HDC reference, SIZE size, Bits& bits) {
     if (bits.pixels && bits.size.cx >= size.cx && bits.size.cy >= size.cy) {
         return true;
     }
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = size.cx;
-    info.bmiHeader.biHeight = -size.cy;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = TopDownDibInfo(size.cx, size.cy);
     void* pixels = nullptr;
     ScopedBitmap dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
     ScopedMemoryDc dc(CreateCompatibleDC(reference));

@@ -37,6 +37,15 @@ class PictureSizeTest(ToolTestCase):
     def client_size(self, world):
         return (world.client_rect() or (0, 0, 0, 0))[2:]
 
+    def start_solid(self, size, colour, wait_time, quality=95):
+        """A world whose camera sends one solid picture of size; (world, tool)."""
+        world = self.make_world(avi=False, jpg=False)
+        world.picture("solid.jpg", ["-size", size, "xc:" + colour, "-quality", str(quality)])
+        world.set_settings(url=world.url("file/solid.jpg"), WaitTime=wait_time)
+        tool = world.start_tool()
+        world.wait_window()
+        return world, tool
+
     def wait_client_size(self, world, size, timeout=20):
         wait_until(lambda: self.client_size(world) == size, timeout,
                    what="a client area of %s" % (size,))
@@ -109,11 +118,7 @@ class PictureSizeTest(ToolTestCase):
         self.assertIsNone(tool.poll())
 
     def test_a_window_the_user_resized_stays_while_the_size_stays(self):
-        world = self.make_world(avi=False, jpg=False)
-        world.picture("small.jpg", ["-size", "320x240", "xc:#d01010", "-quality", "95"])
-        world.set_settings(url=world.url("file/small.jpg"), WaitTime=200)
-        tool = world.start_tool()
-        world.wait_window()
+        world, tool = self.start_solid("320x240", "#d01010", 200)
         self.wait_client_size(world, (320, 240))
         world.resize(500, 400)
         n = len(world.requests())
@@ -122,11 +127,7 @@ class PictureSizeTest(ToolTestCase):
         self.assertIsNone(tool.poll())
 
     def test_picture_larger_than_the_screen_gives_a_window_inside_it(self):
-        world = self.make_world(avi=False, jpg=False)
-        world.picture("uhd.jpg", ["-size", "3840x2160", "xc:#10a030", "-quality", "80"])
-        world.set_settings(url=world.url("file/uhd.jpg"), WaitTime=500)
-        tool = world.start_tool()
-        world.wait_window()
+        world, tool = self.start_solid("3840x2160", "#10a030", 500, quality=80)
         # The largest window that fits the 1280 x 1024 screen, placed on it.
         wait_until(lambda: (world.outer_rect() or (0, 0, 0, 0))[2:] == (1280, 1024), 30,
                    what="a window as large as the screen")

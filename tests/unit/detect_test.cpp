@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/dib_info.h"
 #include "base/scoped_win.h"
 
 namespace torvanel {
@@ -246,16 +247,7 @@ protected:
     }
 
 private:
-    static BITMAPINFO TopDownInfo() {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = kSurfaceWidth;
-        info.bmiHeader.biHeight = -kSurfaceHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        return info;
-    }
+    static BITMAPINFO TopDownInfo() { return TopDownDibInfo(kSurfaceWidth, kSurfaceHeight); }
 
     ScopedMemoryDc dcs_[2];
     ScopedBitmap bitmaps_[2];

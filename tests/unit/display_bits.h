@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/app_state.h"
+#include "base/dib_info.h"
 #include "base/scoped_win.h"
 
 namespace torvanel {
@@ -37,13 +38,7 @@ inline PictureSize FillDisplay(int32_t width, int32_t height, COLORREF colour) {
 class DibBits {
 public:
     DibBits(int32_t width, int32_t height) : width_(width), height_(height) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        const BITMAPINFO info = TopDownDibInfo(width, height);
         void* pixels = nullptr;
         dib_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
         dc_.Reset(CreateCompatibleDC(nullptr));
